@@ -1,0 +1,25 @@
+// The per-installation update data folder shared with the updater, its hashed name,
+// and the hex text form of byte arrays.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// Folder of the process's executable (not of this library), ending in a backslash; ".\" when unknown.
+std::wstring GetModuleFolder();
+// The user's application-data folder (created when missing), ending in a backslash; ".\" when unknown.
+std::wstring GetAppDataFolder();
+
+// Two upper-case hex digits per byte, high nibble first. Always TRUE.
+BOOL BytesToHexString(std::wstring& strOut, const BYTE* pData, UINT nLen);
+// Decodes hex text (upper-cased in place first) into pOut. FALSE, with nothing written, when the
+// text is empty, odd, holds a non-hex character, or needs more than nCapacity bytes.
+BOOL HexStringToBytes(BYTE* pOut, std::wstring& strHex, UINT nCapacity);
+
+// 32 upper-case hex characters of the MD5 digest over the first L bytes (not 2L) of the
+// text's UTF-16LE form, L being its length in characters; empty for a null text or a failure.
+std::wstring GetMD5HexName(LPCWSTR pszText);
+
+// AppData\CadenzaUpdate\NAME\ for the updater beside the host executable.
+std::wstring GetDefaultUpdateDataFolder();
+// AppData\CadenzaUpdate\NAME\ for the updater at pszUpdaterPath (null or empty: the host's folder).
+std::wstring GetUpdateDataFolder(LPCWSTR pszUpdaterPath);

@@ -1,0 +1,111 @@
+// Update data folder names, the MD5 name rule and hex text.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include "store/update_folders.h"
+#include "tests/common/test_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::wstring KnownAppData() {
+  wchar_t path[MAX_PATH] = {};
+  EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path));
+  std::wstring folder = path;
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder;
+}
+
+bool IsUpperHexName(const std::wstring& name) {
+  if (name.size() != 32) return false;
+  for (wchar_t c : name)
+    if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(Md5Name, CoversOneByteOfTheTextPerCharacter) {
+  EXPECT_EQ(L"2F6B2AEBA32738B3A1C206F647002B2C", GetMD5HexName(L"c:\\apps\\cadenzaupdate"));
+  // Only the first 32 bytes (16 characters) of both keys are covered, and they agree.
+  EXPECT_EQ(L"7AA487D7EED5B7D8C829D33144690A0C",
+            GetMD5HexName(L"c:\\program files\\a\\cadenzaupdate"));
+  EXPECT_EQ(L"7AA487D7EED5B7D8C829D33144690A0C",
+            GetMD5HexName(L"c:\\program files\\b\\cadenzaupdate"));
+  EXPECT_EQ(L"", GetMD5HexName(nullptr));
+  EXPECT_EQ(L"D41D8CD98F00B204E9800998ECF8427E", GetMD5HexName(L""));  // MD5 of nothing
+}
+
+TEST(Md5Name, UpdaterFolderIsLowerCasedBeforeHashing) {
+  const std::wstring appData = KnownAppData();
+  const std::wstring expected = appData + L"CadenzaUpdate\\2F6B2AEBA32738B3A1C206F647002B2C\\";
+  EXPECT_EQ(expected, GetUpdateDataFolder(L"C:\\Apps\\CadenzaUpdate.exe"));
+  EXPECT_EQ(expected, GetUpdateDataFolder(L"c:\\apps\\CADENZAUPDATE.EXE"));
+  // No backslash at all: the key is only the updater's name.
+  EXPECT_EQ(appData + L"CadenzaUpdate\\" + GetMD5HexName(L"cadenzaupdate") + L"\\",
+            GetUpdateDataFolder(L"CadenzaUpdate.exe"));
+}
+
+TEST(Folders, ComeFromThePlatform) {
+  const std::wstring appData = GetAppDataFolder();
+  EXPECT_EQ(KnownAppData(), appData);
+  EXPECT_EQ(L'\\', appData.back());
+  EXPECT_NE(L'\\', appData[appData.size() - 2]);  // no second backslash
+
+  wchar_t exe[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  const std::wstring module = GetModuleFolder();
+  ASSERT_EQ(L'\\', module.back());
+  EXPECT_EQ(0, _wcsnicmp(exe, module.c_str(), module.size()));
+  EXPECT_TRUE(FileExists(module + L"cadenza_store_tests.exe"));
+}
+
+TEST(Folders, DefaultAndUpdaterFoldersAgreeForTheHostsOwnUpdater) {
+  const std::wstring fromModule = GetUpdateDataFolder((GetModuleFolder() + L"CadenzaUpdate.exe").c_str());
+  EXPECT_EQ(fromModule, GetDefaultUpdateDataFolder());
+  EXPECT_EQ(fromModule, GetUpdateDataFolder(nullptr));
+  EXPECT_EQ(fromModule, GetUpdateDataFolder(L""));
+
+  const std::wstring prefix = GetAppDataFolder() + L"CadenzaUpdate\\";
+  ASSERT_EQ(prefix.size() + 33, fromModule.size());
+  EXPECT_EQ(prefix, fromModule.substr(0, prefix.size()));
+  EXPECT_TRUE(IsUpperHexName(fromModule.substr(prefix.size(), 32)));
+  EXPECT_EQ(L'\\', fromModule.back());
+  // Computing a name creates nothing.
+  EXPECT_FALSE(FolderExists(fromModule));
+}
+
+TEST(HexText, EncodesAndDecodes) {
+  const BYTE bytes[] = {0x00, 0x0F, 0xA0, 0xFF};
+  std::wstring text = L"junk";
+  EXPECT_TRUE(BytesToHexString(text, bytes, 4));
+  EXPECT_EQ(L"000FA0FF", text);
+  EXPECT_TRUE(BytesToHexString(text, bytes, 0));
+  EXPECT_EQ(L"", text);
+
+  BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
+  std::wstring mixed = L"0a1B";
+  EXPECT_TRUE(HexStringToBytes(out, mixed, sizeof(out)));
+  EXPECT_EQ(L"0A1B", mixed);  // the caller's text is upper-cased in place
+  EXPECT_EQ(0x0A, out[0]);
+  EXPECT_EQ(0x1B, out[1]);
+  EXPECT_EQ(0x55, out[2]);
+}
+
+TEST(HexText, RejectsBadTextWithoutWriting) {
+  BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
+  for (std::wstring bad : {L"ABC", L"", L"0G", L"12 4", L"0x12"}) {
+    EXPECT_FALSE(HexStringToBytes(out, bad, sizeof(out))) << Narrow(bad);
+  }
+  // More bytes than the buffer holds: rejected, nothing written past (or into) the buffer.
+  BYTE guarded[6] = {0x55, 0x55, 0x55, 0x55, 0xEE, 0xEE};
+  std::wstring tooLong = L"0102030405";
+  EXPECT_FALSE(HexStringToBytes(guarded, tooLong, 4));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(0x55, guarded[i]);
+  EXPECT_EQ(0xEE, guarded[4]);
+  std::wstring exact = L"01020304";
+  EXPECT_TRUE(HexStringToBytes(guarded, exact, 4));
+  EXPECT_EQ(0x04, guarded[3]);
+  EXPECT_EQ(0xEE, guarded[4]);
+}
