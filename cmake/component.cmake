@@ -5,4 +5,4 @@ set(component_sources
 add_library(Cadenza_Upgrade SHARED ${component_sources})
 set_target_properties(Cadenza_Upgrade PROPERTIES PREFIX "" OUTPUT_NAME Cadenza_Upgrade
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-target_link_libraries(Cadenza_Upgrade PRIVATE store)
+target_link_libraries(Cadenza_Upgrade PRIVATE host store)

@@ -1,0 +1,36 @@
+// Functions of the host's two common libraries, CadenzaCommon.dll and CadenzaWidget_MFC.dll,
+// which the component imports by name.
+#pragma once
+#include <windows.h>
+#include <string>
+
+#ifdef CADENZA_COMMON_BUILD
+#define CADENZA_COMMON_API __declspec(dllexport)
+#else
+#define CADENZA_COMMON_API __declspec(dllimport)
+#endif
+
+#ifdef CADENZA_WIDGET_BUILD
+#define CADENZA_WIDGET_API __declspec(dllexport)
+#else
+#define CADENZA_WIDGET_API __declspec(dllimport)
+#endif
+
+namespace cadenza {
+
+// The running player's version, compared unsigned with a package's version.
+CADENZA_COMMON_API DWORD GetAppVersion();
+// The folder of the host executable, ending in a backslash.
+CADENZA_COMMON_API std::wstring GetExeFolder();
+// Loads a text of the host's string table into strTarget; strTarget stays as it was on failure.
+CADENZA_COMMON_API int LoadStringW(UINT nID, std::wstring& strTarget);
+// Appends one formatted line to the named log.
+CADENZA_COMMON_API void Log(const wchar_t* pszLogFile, const wchar_t* pszFormat, ...);
+
+}  // namespace cadenza
+
+class CADENZA_WIDGET_API CCadenzaFont {
+ public:
+  // The host's normal user-interface font, owned by the library; NULL when none can be made.
+  static HFONT GetNormalFont();
+};
