@@ -1,7 +1,12 @@
 # Cadenza_Upgrade.dll: the subsystem libraries linked with the export list and the resources.
-set(component_sources
-  ${CMAKE_SOURCE_DIR}/host/dll_main.cpp
-  ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.def)
-add_library(Cadenza_Upgrade SHARED ${component_sources})
+add_library(Cadenza_Upgrade SHARED
+  ${CMAKE_SOURCE_DIR}/host/module.cpp
+  ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.def
+  ${CMAKE_SOURCE_DIR}/res/component.rc)
 set_target_properties(Cadenza_Upgrade PROPERTIES PREFIX "" OUTPUT_NAME Cadenza_Upgrade)
-target_link_libraries(Cadenza_Upgrade PRIVATE host store)
+# windres finds the type library in the generated folder, the scripts and manifest beside the .rc.
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/component.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${COMPONENT_TLB} ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs ${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs
+  ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.manifest)
+target_include_directories(Cadenza_Upgrade PRIVATE ${CMAKE_BINARY_DIR}/res/generated/res ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(Cadenza_Upgrade PRIVATE host tips launch store version)

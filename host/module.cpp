@@ -1,0 +1,120 @@
+// Module object, module guard, class factory and the four exports.
+#include "host/module.h"
+
+#include <new>
+
+#include "host/upgrade_host.h"
+#include "res/component_ids.h"
+#include "res/Cadenza_Upgrade.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+CCadenza_UpgradeModule g_Module;
+
+HMODULE ComponentModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
+
+CCadenza_UpgradeModule::CCadenza_UpgradeModule() = default;
+CCadenza_UpgradeModule::~CCadenza_UpgradeModule() = default;
+
+LONG CCadenza_UpgradeModule::Lock() { return InterlockedIncrement(&m_nLockCount); }
+LONG CCadenza_UpgradeModule::Unlock() { return InterlockedDecrement(&m_nLockCount); }
+LONG CCadenza_UpgradeModule::GetLockCount() const {
+  return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_nLockCount), 0, 0);
+}
+
+const wchar_t* CCadenza_UpgradeModule::AppIdText() { return kComponentAppId; }
+
+void CCadenza_UpgradeModule::Attach(HINSTANCE hInstance) {
+  ACTCTXW context = {};
+  context.cbSize = sizeof(context);
+  context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  context.hModule = hInstance;
+  context.lpResourceName = MAKEINTRESOURCEW(2);  // the manifest of an isolation-aware DLL
+  m_hActCtx = CreateActCtxW(&context);
+}
+
+void CCadenza_UpgradeModule::Detach() {
+  if (m_hActCtx != INVALID_HANDLE_VALUE) ReleaseActCtx(m_hActCtx);
+  m_hActCtx = INVALID_HANDLE_VALUE;
+}
+
+ModuleGuard::ModuleGuard() noexcept {
+  HANDLE context = g_Module.ActivationContext();
+  if (context != INVALID_HANDLE_VALUE) m_active = ActivateActCtx(context, &m_cookie) != FALSE;
+}
+
+ModuleGuard::~ModuleGuard() {
+  if (m_active) DeactivateActCtx(0, m_cookie);
+}
+
+namespace {
+
+// The one class factory, kept for as long as the library is loaded.
+class UpgradeHostFactory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_cRef); }
+  STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_cRef); }  // static
+
+  STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
+    ModuleGuard guard;
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    // Aggregated, the object hands out only its inner unknown.
+    if (pUnkOuter != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+    return CUpgradeHost::CreateInstance(pUnkOuter, riid, ppv);
+  }
+  STDMETHODIMP LockServer(BOOL fLock) override {
+    if (fLock)
+      g_Module.Lock();
+    else
+      g_Module.Unlock();
+    return S_OK;
+  }
+
+ private:
+  volatile LONG m_cRef = 1;
+};
+
+UpgradeHostFactory g_factory;
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
+  if (dwReason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(hInstance);
+    g_Module.Attach(hInstance);
+  } else if (dwReason == DLL_PROCESS_DETACH) {
+    // On FreeLibrary the tips window goes with the module; at process exit the system
+    // takes it down itself and window calls are no longer safe here.
+    if (lpReserved == nullptr) CUpgradeHost::ReleaseProcessResources();
+    g_Module.Detach();
+  }
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() noexcept {
+  ModuleGuard guard;
+  return g_Module.GetLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (rclsid != CLSID_UpgradeHost) return CLASS_E_CLASSNOTAVAILABLE;
+  return g_factory.QueryInterface(riid, ppv);
+}
+
+// Registration data (scripts 101 and 103, the type library) are carried as resources for a
+// registration tool; the library's own entry points write nothing.
+STDAPI DllRegisterServer() noexcept { return S_OK; }
+STDAPI DllUnregisterServer() noexcept { return S_OK; }

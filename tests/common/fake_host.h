@@ -1,0 +1,45 @@
+// A fake host service provider for tests: registered in-process under CLSID_HostServiceProvider,
+// it records every call with its arguments and can be told to fail at each step.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/host_services.h"
+
+namespace testing_support {
+
+struct FakeHostState {
+  // Settings kept between calls, as a host's settings object does.
+  LONG promptUpgrade = 1;
+  DWORD promptedVersion = 0;
+  // Failures to inject.
+  bool failCreateSettings = false;
+  bool nullSettings = false;
+  bool failGetPromptUpgrade = false;
+  bool failSetPromptUpgrade = false;
+  bool failGetPromptedVersion = false;
+  bool failSetPromptedVersion = false;
+  bool failCreateAppControl = false;
+  // What the provider hands out for the skin window and the host-kept upgrade host.
+  std::function<HRESULT(IUnknown**)> createSkinWindow;
+  IUnknown* upgradeHost = nullptr;  // not owned
+  HWND mainWindow = nullptr;
+  // Every call, in order: "CreateSettings", "SetPromptUpgrade(1)", "Trigger(1)", ...
+  std::vector<std::wstring> calls;
+  int providersCreated = 0;
+
+  int Count(const std::wstring& call) const;
+};
+
+// The state the fake reads and records into; reset it at the start of each test.
+FakeHostState& FakeHost();
+void ResetFakeHost();
+
+// Registers the fake provider's class object in this process (idempotent); FALSE on failure.
+bool RegisterFakeHostProvider();
+void RevokeFakeHostProvider();
+
+}  // namespace testing_support

@@ -1,0 +1,242 @@
+// Cadenza_Upgrade.dll as a COM client sees it: exports, class factory, aggregation, the event
+// source, the lock count, and the registration data it carries.
+#include <gtest/gtest.h>
+#include <ocidl.h>
+
+#include <wrl/client.h>
+
+#include "res/Cadenza_Upgrade.h"
+#include "store/update_folders.h"
+#include "tests/common/test_files.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace testing_support;
+
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using SimpleFn = HRESULT(STDAPICALLTYPE*)();
+
+class ComServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
+    ASSERT_NE(nullptr, dll);
+    getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(dll, "DllGetClassObject"));
+    canUnloadNow = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllCanUnloadNow"));
+    registerServer = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllRegisterServer"));
+    unregisterServer = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllUnregisterServer"));
+  }
+  ComPtr<IClassFactory> Factory() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory,
+                                   reinterpret_cast<void**>(factory.GetAddressOf())));
+    return factory;
+  }
+  static inline HMODULE dll = nullptr;
+  static inline GetClassObjectFn getClassObject = nullptr;
+  static inline SimpleFn canUnloadNow = nullptr, registerServer = nullptr, unregisterServer = nullptr;
+};
+
+// An outer object that counts the references its inner object forwards to it.
+struct CountingOuter : public IUnknown {
+  ULONG refs = 1;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IID_IUnknown ? static_cast<IUnknown*>(this) : nullptr;
+    if (*ppv) ++refs;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+};
+
+// A sink for the event source; it answers for the event dispinterface (or only IUnknown).
+struct Sink : public IDispatch {
+  bool answersEvents = true;
+  ULONG refs = 1;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    bool ok = riid == IID_IUnknown || riid == IID_IDispatch || (answersEvents && riid == DIID__IUpgradeHostEvents);
+    *ppv = ok ? static_cast<IDispatch*>(this) : nullptr;
+    if (ok) ++refs;
+    return ok ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    ADD_FAILURE() << "an event was sent";
+    return E_NOTIMPL;
+  }
+};
+
+std::string ResourceText(HMODULE module, UINT id, const wchar_t* type) {
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+  if (!found) return std::string();
+  HGLOBAL loaded = LoadResource(module, found);
+  return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+}
+
+}  // namespace
+
+TEST_F(ComServerTest, ExportsByNameAndOrdinal) {
+  EXPECT_EQ(reinterpret_cast<FARPROC>(canUnloadNow), GetProcAddress(dll, MAKEINTRESOURCEA(1)));
+  EXPECT_EQ(reinterpret_cast<FARPROC>(getClassObject), GetProcAddress(dll, MAKEINTRESOURCEA(2)));
+  EXPECT_EQ(reinterpret_cast<FARPROC>(registerServer), GetProcAddress(dll, MAKEINTRESOURCEA(3)));
+  EXPECT_EQ(reinterpret_cast<FARPROC>(unregisterServer), GetProcAddress(dll, MAKEINTRESOURCEA(4)));
+}
+
+TEST_F(ComServerTest, ClassObjectAndInterfaces) {
+  void* unused = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IUnknown, IID_IClassFactory, &unused));
+  EXPECT_EQ(nullptr, unused);
+
+  ComPtr<IClassFactory> factory = Factory();
+  ASSERT_TRUE(factory);
+  ComPtr<IUpgradeHost> host;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())));
+  ComPtr<IUnknown> unknown;
+  EXPECT_EQ(S_OK, host.As(&unknown));
+  ComPtr<IConnectionPointContainer> container;
+  EXPECT_EQ(S_OK, host.As(&container));
+  ComPtr<IDispatch> dispatch;
+  EXPECT_EQ(E_NOINTERFACE, host.As(&dispatch));
+  ComPtr<IProvideClassInfo> classInfo;
+  EXPECT_EQ(E_NOINTERFACE, host.As(&classInfo));
+  ComPtr<ISupportErrorInfo> errorInfo;
+  EXPECT_EQ(E_NOINTERFACE, host.As(&errorInfo));
+  // Identity: every interface gives the same IUnknown.
+  ComPtr<IUnknown> fromContainer;
+  container.As(&fromContainer);
+  EXPECT_EQ(unknown.Get(), fromContainer.Get());
+}
+
+TEST_F(ComServerTest, AggregationHandsOutOnlyTheInnerUnknown) {
+  ComPtr<IClassFactory> factory = Factory();
+  CountingOuter outer;
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IUpgradeHost, &object));
+  EXPECT_EQ(nullptr, object);
+
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+  ASSERT_NE(nullptr, inner);
+  IUpgradeHost* host = nullptr;
+  ASSERT_EQ(S_OK, inner->QueryInterface(IID_IUpgradeHost, reinterpret_cast<void**>(&host)));
+  const ULONG before = outer.refs;
+  host->AddRef();  // forwarded to the outer object
+  EXPECT_EQ(before + 1, outer.refs);
+  host->Release();
+  IUnknown* viaHost = nullptr;
+  host->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaHost));  // the outer's identity
+  EXPECT_EQ(static_cast<IUnknown*>(&outer), viaHost);
+  host->Release();  // the outer's reference taken by the inner query
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+  EXPECT_EQ(0u, inner->Release());
+  EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+TEST_F(ComServerTest, EventSourceAcceptsSinksAndSendsNothing) {
+  ComPtr<IUpgradeHost> host;
+  ASSERT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())));
+  ComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(S_OK, host.As(&container));
+  ComPtr<IConnectionPoint> point;
+  EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, point.GetAddressOf()));
+  ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID__IUpgradeHostEvents, point.GetAddressOf()));
+  IID iid = {};
+  EXPECT_EQ(S_OK, point->GetConnectionInterface(&iid));
+  EXPECT_EQ(DIID__IUpgradeHostEvents, iid);
+
+  ComPtr<IEnumConnectionPoints> points;
+  ASSERT_EQ(S_OK, container->EnumConnectionPoints(points.GetAddressOf()));
+  IConnectionPoint* listed[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(S_FALSE, points->Next(2, listed, &fetched));
+  ASSERT_EQ(1u, fetched);
+  EXPECT_EQ(point.Get(), listed[0]);
+  listed[0]->Release();
+
+  Sink sink, stranger;
+  stranger.answersEvents = false;
+  DWORD cookie = 0, other = 0;
+  EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(&stranger, &other));
+  ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+  EXPECT_NE(0u, cookie);
+  EXPECT_GT(sink.refs, 1u);  // held while connected
+
+  ComPtr<IEnumConnections> connections;
+  ASSERT_EQ(S_OK, point->EnumConnections(connections.GetAddressOf()));
+  CONNECTDATA data[2] = {};
+  EXPECT_EQ(S_FALSE, connections->Next(2, data, &fetched));
+  ASSERT_EQ(1u, fetched);
+  EXPECT_EQ(cookie, data[0].dwCookie);
+  data[0].pUnk->Release();
+  connections.Reset();
+
+  host->CheckUpgrade(5);  // an operation runs and nothing is sent to the sink
+  EXPECT_EQ(S_OK, point->Unadvise(cookie));
+  EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie));
+  EXPECT_EQ(1u, sink.refs);
+}
+
+TEST_F(ComServerTest, LockCountFollowsObjectsAndServerLocks) {
+  ComPtr<IClassFactory> factory = Factory();
+  EXPECT_EQ(S_OK, canUnloadNow());
+  {
+    ComPtr<IUpgradeHost> host;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())));
+    EXPECT_EQ(S_FALSE, canUnloadNow());
+  }
+  EXPECT_EQ(S_OK, canUnloadNow());
+  EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+TEST_F(ComServerTest, SelfRegistrationWritesNothing) {
+  const std::wstring classKey = L"CLSID\\{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}";
+  HKEY key = nullptr;
+  ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, &key))
+      << "registered by an earlier run; clean the prefix";
+  EXPECT_EQ(S_OK, registerServer());
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, &key));
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Cadenza_Upgrade.UpgradeHost", 0, KEY_READ, &key));
+  EXPECT_EQ(S_OK, unregisterServer());
+}
+
+TEST_F(ComServerTest, CarriesItsRegistrationDataTypeLibraryAndVersion) {
+  const std::string appId = ResourceText(dll, 101, L"REGISTRY");
+  EXPECT_NE(std::string::npos, appId.find("NoRemove AppID"));
+  EXPECT_NE(std::string::npos, appId.find("'%APPID%' = s 'Cadenza_Upgrade'"));
+  EXPECT_NE(std::string::npos, appId.find("val AppID = s '%APPID%'"));
+  const std::string cls = ResourceText(dll, 103, L"REGISTRY");
+  for (const char* piece : {"Cadenza_Upgrade.UpgradeHost.1 = s 'UpgradeHost Class'", "CurVer = s 'Cadenza_Upgrade.UpgradeHost.1'",
+                            "InprocServer32 = s '%MODULE%'", "val ThreadingModel = s 'Apartment'",
+                            "ForceRemove 'Programmable'", "NoRemove CLSID"})
+    EXPECT_NE(std::string::npos, cls.find(piece)) << piece;
+
+  ComPtr<ITypeLib> typeLib;
+  ASSERT_EQ(S_OK, LoadTypeLibEx((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str(), REGKIND_NONE,
+                                typeLib.GetAddressOf()));
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, typeLib->GetLibAttr(&attr));
+  EXPECT_EQ(LIBID_Cadenza_UpgradeLib, attr->guid);
+  EXPECT_EQ(1, attr->wMajorVerNum);
+  EXPECT_EQ(0, attr->wMinorVerNum);
+  typeLib->ReleaseTLibAttr(attr);
+
+  const std::wstring path = GetModuleFolder() + L"Cadenza_Upgrade.dll";
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+  wchar_t* name = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\080404b0\\InternalName",
+                             reinterpret_cast<void**>(&name), &length));
+  EXPECT_STREQ(L"Cadenza_Upgrade.DLL", name);
+}

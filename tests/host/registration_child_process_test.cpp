@@ -1,0 +1,107 @@
+// The registration tool, run as a child process against the built component: per-user keys
+// written exactly from the carried scripts, the class creatable by ProgID, and all of it removed
+// again; clear exit codes for a missing file and a file that is not the component.
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include "res/Cadenza_Upgrade.h"
+#include "store/update_folders.h"
+#include "tests/common/test_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr wchar_t kClsidKey[] = L"CLSID\\{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}";
+constexpr wchar_t kAppId[] = L"{D312BCC7-F7C9-46DA-941E-275C9E7D571C}";
+
+DWORD RunTool(const std::wstring& arguments) {
+  std::wstring line = L"\"" + GetModuleFolder() + L"CadenzaRegister.exe\" " + arguments;
+  STARTUPINFOW si = {sizeof(si)};
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return 0xDEAD;
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 0xDEAD;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+// The default value (or a named value) of a key below HKCU\Software\Classes; "<none>" when absent.
+std::wstring UserClassValue(const std::wstring& subKey, const wchar_t* name = nullptr) {
+  wchar_t data[1024] = {};
+  DWORD size = sizeof(data);
+  LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + subKey).c_str(), name,
+                                RRF_RT_REG_SZ, nullptr, data, &size);
+  return status == ERROR_SUCCESS ? std::wstring(data) : L"<none>";
+}
+
+bool UserClassKeyExists(const std::wstring& subKey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+}  // namespace
+
+TEST(RegistrationTool, RegistersPerUserAndUnregistersAgain) {
+  const std::wstring dll = GetModuleFolder() + L"Cadenza_Upgrade.dll";
+  ASSERT_EQ(0u, RunTool(L"\"" + dll + L"\""));
+
+  EXPECT_EQ(L"UpgradeHost Class", UserClassValue(L"Cadenza_Upgrade.UpgradeHost.1"));
+  EXPECT_EQ(L"{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}", UserClassValue(L"Cadenza_Upgrade.UpgradeHost.1\\CLSID"));
+  EXPECT_EQ(L"UpgradeHost Class", UserClassValue(L"Cadenza_Upgrade.UpgradeHost"));
+  EXPECT_EQ(L"{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}", UserClassValue(L"Cadenza_Upgrade.UpgradeHost\\CLSID"));
+  EXPECT_EQ(L"Cadenza_Upgrade.UpgradeHost.1", UserClassValue(L"Cadenza_Upgrade.UpgradeHost\\CurVer"));
+  const std::wstring cls = kClsidKey;
+  EXPECT_EQ(L"UpgradeHost Class", UserClassValue(cls));
+  EXPECT_EQ(kAppId, UserClassValue(cls, L"AppID"));
+  EXPECT_EQ(L"Cadenza_Upgrade.UpgradeHost.1", UserClassValue(cls + L"\\ProgID"));
+  EXPECT_EQ(L"Cadenza_Upgrade.UpgradeHost", UserClassValue(cls + L"\\VersionIndependentProgID"));
+  EXPECT_TRUE(UserClassKeyExists(cls + L"\\Programmable"));
+  EXPECT_EQ(0, _wcsicmp(dll.c_str(), UserClassValue(cls + L"\\InprocServer32").c_str()));
+  EXPECT_EQ(L"Apartment", UserClassValue(cls + L"\\InprocServer32", L"ThreadingModel"));
+  EXPECT_EQ(L"{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}", UserClassValue(cls + L"\\TypeLib"));
+  EXPECT_EQ(L"Cadenza_Upgrade", UserClassValue(std::wstring(L"AppID\\") + kAppId));
+  EXPECT_EQ(kAppId, UserClassValue(L"AppID\\Cadenza_Upgrade.DLL", L"AppID"));
+  EXPECT_TRUE(UserClassKeyExists(L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0"));
+
+  // A client now creates the class by its ProgID.
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    CLSID clsid = {};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Cadenza_Upgrade.UpgradeHost", &clsid));
+    EXPECT_EQ(CLSID_UpgradeHost, clsid);
+    Microsoft::WRL::ComPtr<IUpgradeHost> host;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUpgradeHost,
+                                     reinterpret_cast<void**>(host.GetAddressOf())));
+  }
+  CoUninitialize();
+
+  ASSERT_EQ(0u, RunTool(L"/unregister \"" + dll + L"\""));
+  EXPECT_FALSE(UserClassKeyExists(cls));
+  EXPECT_FALSE(UserClassKeyExists(L"Cadenza_Upgrade.UpgradeHost"));
+  EXPECT_FALSE(UserClassKeyExists(L"Cadenza_Upgrade.UpgradeHost.1"));
+  EXPECT_FALSE(UserClassKeyExists(std::wstring(L"AppID\\") + kAppId));
+  EXPECT_FALSE(UserClassKeyExists(L"AppID\\Cadenza_Upgrade.DLL"));
+  EXPECT_FALSE(UserClassKeyExists(L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}"));
+  EXPECT_TRUE(UserClassKeyExists(L"CLSID"));  // kept: not ours alone
+  EXPECT_TRUE(UserClassKeyExists(L"AppID"));
+}
+
+TEST(RegistrationTool, RefusesWhatItCannotRegister) {
+  TempFolder folder;
+  EXPECT_EQ(1u, RunTool(L""));
+  EXPECT_EQ(2u, RunTool(L"\"" + (folder / L"Cadenza_Upgrade.dll") + L"\""));
+  const std::wstring stranger = folder / L"Other.dll";
+  ASSERT_TRUE(CopyFileW((GetModuleFolder() + L"CadenzaUpdate.exe").c_str(), stranger.c_str(), FALSE));
+  EXPECT_EQ(3u, RunTool(L"\"" + stranger + L"\""));
+  ASSERT_TRUE(WriteBytes(folder / L"garbage.dll", std::string(4096, '\x5A')));
+  EXPECT_EQ(3u, RunTool(L"\"" + (folder / L"garbage.dll") + L"\""));
+  EXPECT_FALSE(UserClassKeyExists(kClsidKey));
+}
