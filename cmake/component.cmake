@@ -9,4 +9,4 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/component.rc APPEND PROPERTY OBJECT_
   ${COMPONENT_TLB} ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs ${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs
   ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.manifest)
 target_include_directories(Cadenza_Upgrade PRIVATE ${CMAKE_BINARY_DIR}/res/generated/res ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(Cadenza_Upgrade PRIVATE host tips launch store version)
+target_link_libraries(Cadenza_Upgrade PRIVATE upgrade_host)
