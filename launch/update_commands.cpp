@@ -41,6 +41,8 @@ BOOL ReadPendingPackage(CUpdateRecordIO& record, LPCWSTR pszModuleType, DWORD dw
   return TRUE;
 }
 
+}  // namespace
+
 // A package that is not newer than the running one will never be installed: clear its schedule
 // flag, or remove the record when the flag cannot be written (now, or at the next restart).
 void RetireStaleRecord(CUpdateRecordIO& record, const std::wstring& moduleType,
@@ -49,8 +51,6 @@ void RetireStaleRecord(CUpdateRecordIO& record, const std::wstring& moduleType,
   const std::wstring path = FormatText(L"%ls%ls", folder.c_str(), kUpdateRecordFileName);
   if (!DeleteFileW(path.c_str())) DeleteFileAtRestart(path.c_str());
 }
-
-}  // namespace
 
 HRESULT QueryPendingInstall(LPCWSTR pszModuleType, DWORD dwCurVersion, LPCWSTR pszUpdaterPath,
                             WORD wCurBuild, BOOL& bAvailable, std::wstring& strDescription,

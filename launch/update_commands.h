@@ -23,6 +23,12 @@ HRESULT LaunchPullUpdate(LPCWSTR pszUpdaterPath, int nClientUpdateSetting, BOOL 
                          BOOL bHasForceUpdate, LPCWSTR pszModuleType,
                          const std::wstring& strOtherBuffer);
 
+class CUpdateRecordIO;
+// Retires a stale package's record opened in `folder`: clears its schedule flag, or, when that
+// cannot be written, deletes the record file now or, failing that, at the next restart.
+void RetireStaleRecord(CUpdateRecordIO& record, const std::wstring& moduleType,
+                       const std::wstring& folder);
+
 // Creates every missing folder of a path whose folder names end in a backslash.
 BOOL CreateFolderPath(const std::wstring& strPath);
 

@@ -4,6 +4,7 @@
 #include "launch/update_commands.h"
 #include "refhost/updater/updater_log.h"
 #include "store/update_folders.h"
+#include "store/update_record.h"
 #include "tests/common/test_files.h"
 
 using namespace testing_support;
@@ -57,6 +58,11 @@ class UpdateCommandsTest : public ::testing::Test {
     EXPECT_TRUE(WaitForLog(1, 2000).empty()) << "the updater was started";
   }
   std::wstring Quoted() const { return L"\"" + updater + L"\""; }
+  // The line as the started updater receives it: the shell start hands the parameters over with
+  // their leading blank, and the shell joins them to the quoted program with a blank of its own.
+  std::wstring Received(const std::wstring& line) const {
+    return Quoted() + L" " + line.substr(Quoted().size());
+  }
 
   std::wstring updater, folder, recordPath, logPath;
 };
@@ -140,14 +146,14 @@ TEST_F(UpdateCommandsTest, InstallStartsTheUpdaterWithTheInstallLine) {
   EXPECT_EQ(S_FALSE, LaunchPendingInstall(L"Cadenza", kCurVersion, updater.c_str(), kCurBuild));
   auto lines = WaitForLog(1);
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(L"install\t" + Quoted() + L" /install /newpath \"Cadenza\"", lines[0]);
+  EXPECT_EQ(L"install\t" + Received(Quoted() + L" /install /newpath \"Cadenza\""), lines[0]);
   EXPECT_EQ(before, ReadBytes(recordPath));  // the updater owns the record from now on
 
   ASSERT_TRUE(WriteUnicodeText(recordPath, Record(L"1", L"1", kCurVersion + 1, 0, 0)));
   EXPECT_EQ(S_OK, LaunchPendingInstall(L"Cadenza", kCurVersion, updater.c_str(), kCurBuild));
   lines = WaitForLog(2);
   ASSERT_EQ(2u, lines.size());
-  EXPECT_EQ(L"install-crisispack\t" + Quoted() + L" /install /newpath \"Cadenza\" /crisispack", lines[1]);
+  EXPECT_EQ(L"install-crisispack\t" + Received(Quoted() + L" /install /newpath \"Cadenza\" /crisispack"), lines[1]);
 }
 
 TEST_F(UpdateCommandsTest, StaleRecordHasItsFlagCleared) {
@@ -160,14 +166,27 @@ TEST_F(UpdateCommandsTest, StaleRecordHasItsFlagCleared) {
   ExpectNothingStarted();
 }
 
-TEST_F(UpdateCommandsTest, StaleRecordThatCannotBeWrittenIsDeleted) {
+TEST_F(UpdateCommandsTest, RecordHeldByAnotherProgramIsLeftAlone) {
   ASSERT_TRUE(WriteUnicodeText(recordPath, Record(L"1", L"0", kCurVersion, 0, kCurBuild)));
+  const std::string before = ReadBytes(recordPath);
   {
-    // Readable and deletable by others, not writable.
-    UniqueFile held(CreateFileW(recordPath.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile held = HoldOpen(recordPath, FILE_SHARE_READ | FILE_SHARE_DELETE);
     ASSERT_TRUE(held);
     EXPECT_EQ(E_FAIL, LaunchPendingInstall(L"Cadenza", kCurVersion, updater.c_str(), kCurBuild));
+  }
+  EXPECT_EQ(before, ReadBytes(recordPath));  // the store could not even be opened
+  ExpectNothingStarted();
+}
+
+// The record is opened, then another program takes the file before the flag is written.
+TEST_F(UpdateCommandsTest, StaleRecordThatCannotBeWrittenIsDeleted) {
+  ASSERT_TRUE(WriteUnicodeText(recordPath, Record(L"1", L"0", kCurVersion, 0, kCurBuild)));
+  CUpdateRecordIO record;
+  ASSERT_TRUE(record.Open(folder.c_str()));
+  {
+    UniqueFile held = HoldOpen(recordPath, FILE_SHARE_DELETE);  // no writing, deleting allowed
+    ASSERT_TRUE(held);
+    RetireStaleRecord(record, L"Cadenza", folder);
   }
   EXPECT_FALSE(FileExists(recordPath));
 }
@@ -175,11 +194,12 @@ TEST_F(UpdateCommandsTest, StaleRecordThatCannotBeWrittenIsDeleted) {
 TEST_F(UpdateCommandsTest, StaleRecordThatCannotBeRemovedIsDeletedAtRestart) {
   ASSERT_TRUE(WriteUnicodeText(recordPath, Record(L"1", L"0", kCurVersion, 0, kCurBuild)));
   const std::string before = ReadBytes(recordPath);
+  CUpdateRecordIO record;
+  ASSERT_TRUE(record.Open(folder.c_str()));
   {
-    UniqueFile held(CreateFileW(recordPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+    UniqueFile held = HoldOpen(recordPath, 0);  // no sharing at all
     ASSERT_TRUE(held);
-    EXPECT_EQ(E_FAIL, LaunchPendingInstall(L"Cadenza", kCurVersion, updater.c_str(), kCurBuild));
+    RetireStaleRecord(record, L"Cadenza", folder);
   }
   EXPECT_EQ(before, ReadBytes(recordPath));
 
@@ -195,7 +215,6 @@ TEST_F(UpdateCommandsTest, StaleRecordThatCannotBeRemovedIsDeletedAtRestart) {
                    reinterpret_cast<BYTE*>(value.data()), &size);
   RegDeleteValueW(key, L"PendingFileRenameOperations");
   RegCloseKey(key);
-  // Entries are NUL-separated "\??\<source>" followed by an empty destination for a deletion.
   std::wstring lowerValue = value, lowerPath = recordPath;
   CharLowerBuffW(lowerValue.data(), static_cast<DWORD>(lowerValue.size()));
   CharLowerBuffW(lowerPath.data(), static_cast<DWORD>(lowerPath.size()));
@@ -210,22 +229,22 @@ TEST_F(UpdateCommandsTest, ManualLines) {
   auto lines = WaitForLog(3);
   ASSERT_EQ(3u, lines.size());
   std::sort(lines.begin(), lines.end());  // the three updaters may log in any order
-  EXPECT_EQ(L"specific\t" + Quoted() + L" /newpath  /specific \"\"", lines[0]);
-  EXPECT_EQ(L"specific\t" + Quoted() + L" /newpath  /specific \"CadenzaAddin\"", lines[1]);
-  EXPECT_EQ(L"specificlatest\t" + Quoted() + L" /newpath  /specificlatest \"Cadenza\"", lines[2]);
+  EXPECT_EQ(L"specific\t" + Received(Quoted() + L" /newpath  /specific \"\""), lines[0]);
+  EXPECT_EQ(L"specific\t" + Received(Quoted() + L" /newpath  /specific \"CadenzaAddin\""), lines[1]);
+  EXPECT_EQ(L"specificlatest\t" + Received(Quoted() + L" /newpath  /specificlatest \"Cadenza\""), lines[2]);
 
   // A null target leaves a trailing blank and no specific part; the updater refuses it.
   EXPECT_EQ(S_OK, LaunchManualUpdate(updater.c_str(), nullptr, TRUE));
   lines = WaitForLog(4);
   ASSERT_EQ(4u, lines.size());
-  EXPECT_EQ(L"unrecognised\t" + Quoted() + L" /newpath ", lines[3]);
+  EXPECT_EQ(L"unrecognised\t" + Received(Quoted() + L" /newpath "), lines[3]);
 }
 
 TEST_F(UpdateCommandsTest, PullWritesThePushFileThenStartsTheUpdater) {
   EXPECT_EQ(S_OK, LaunchPullUpdate(updater.c_str(), 0, TRUE, TRUE, L"CadenzaAddin", L""));
   auto lines = WaitForLog(1);
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(L"pull\t" + Quoted() + L" /newpath /pull\tPULL_CLIENT_UPDATE_SETTING=0; "
+  EXPECT_EQ(L"pull\t" + Received(Quoted() + L" /newpath /pull") + L"\tPULL_CLIENT_UPDATE_SETTING=0; "
             L"PULL_HAS_FORCE_UPDATE=1; PULL_HAS_HPU=1; PULL_MODULE_TYPE=CadenzaAddin; PULL_OTHER_BUFFER=",
             lines[0]);
   EXPECT_EQ(L"[Common]\r\nPULL_CLIENT_UPDATE_SETTING=0\r\nPULL_HAS_FORCE_UPDATE=1\r\n"
