@@ -56,7 +56,9 @@ class WininitInsertion {
     if (!file_) return FALSE;
     created_ = GetLastError() != ERROR_ALREADY_EXISTS;
     try {
-      if (!ReadPresentText() || !PlanInsertion() || !WriteThroughMapping()) return Undo();
+      if (!ReadPresentText()) return Undo();
+      PlanInsertion();
+      if (!WriteThroughMapping()) return Undo();
     } catch (const std::bad_alloc&) {
       return Undo();
     }
@@ -71,7 +73,8 @@ class WininitInsertion {
     const ULONGLONG limit = MAXDWORD - 1 - 2 * (kRenameHeader.size() + line_.size());
     if (static_cast<ULONGLONG>(size.QuadPart) > limit) return false;
     size_ = static_cast<DWORD>(size.QuadPart);
-    // An odd last byte is kept as the low half of a character whose high half is zero.
+    sizeKnown_ = true;
+    // In memory the text is whole characters: an odd last byte fills the low half of the last.
     text_.assign((size_ + 1) / 2, L'\0');
     DWORD done = 0;
     while (done < size_) {
@@ -87,7 +90,7 @@ class WininitInsertion {
 
   // Where the line goes, in bytes. Only whole characters are searched. New text starts at an even
   // offset: after an odd-sized text, one zero byte separates it from the stray last byte.
-  bool PlanInsertion() {
+  void PlanInsertion() {
     std::wstring_view whole(text_.data(), size_ / 2);
     const DWORD alignedEnd = size_ + (size_ & 1);
     const size_t header = whole.find(kRenameHeader);
@@ -102,7 +105,6 @@ class WininitInsertion {
     }
     tailBytes_ = insertAt_ < size_ ? size_ - insertAt_ : 0;
     newSize_ = insertAt_ + 2 * static_cast<DWORD>(line_.size()) + tailBytes_;
-    return true;
   }
 
   bool WriteThroughMapping() {
@@ -129,6 +131,7 @@ class WininitInsertion {
   BOOL Undo() {
     view_.reset();
     mapping_.reset();
+    if (!sizeKnown_ && !created_) return FALSE;  // nothing was changed, and nothing to go by
     if (created_) {
       file_.reset();
       DeleteFileW(path_);
@@ -157,6 +160,7 @@ class WininitInsertion {
   UniqueKernelHandle mapping_;
   UniqueView view_;
   bool created_ = false;
+  bool sizeKnown_ = false;
   DWORD size_ = 0;          // present length in bytes
   std::wstring text_;       // present bytes, as whole characters
   DWORD headerAt_ = kNone;  // where a new header goes, if one is needed
