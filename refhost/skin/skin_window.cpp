@@ -1,0 +1,467 @@
+// The reference skin engine's skin window object. BindWindow subclasses the window;
+// LoadSkin reads the document, sizes and clips the window and places its dialog item; from
+// then on the subclass paints the elements and turns mouse input into hover, pressed and
+// click states, reporting each click as WM_SKINEVENT.
+#include "refhost/skin/skin_window.h"
+
+#include <commctrl.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <new>
+
+#include "host/host_services.h"
+#include "refhost/skin/skin_bitmap.h"
+#include "refhost/skin/skin_document.h"
+#include "store/handles.h"
+
+namespace {
+
+const wchar_t kBoundProperty[] = L"CadenzaSkinWindow";  // the object bound to a window
+constexpr UINT_PTR kSubclassId = 0x5C1A;
+constexpr int kNone = -1;
+
+// Faces tried in order for the skin's texts: the first one installed is used.
+const wchar_t* const kFaces[] = {L"Microsoft YaHei", L"WenQuanYi Micro Hei", L"SimSun", L"Tahoma"};
+
+int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+const wchar_t* InstalledFace() {
+  static const wchar_t* face = [] {
+    HDC dc = GetDC(nullptr);
+    const wchar_t* chosen = kFaces[0];
+    for (const wchar_t* candidate : kFaces) {
+      LOGFONTW lf = {};
+      lf.lfCharSet = DEFAULT_CHARSET;
+      wcsncpy_s(lf.lfFaceName, candidate, _TRUNCATE);
+      bool found = false;
+      EnumFontFamiliesExW(dc, &lf, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
+      if (found) {
+        chosen = candidate;
+        break;
+      }
+    }
+    ReleaseDC(nullptr, dc);
+    return chosen;
+  }();
+  return face;
+}
+
+class SkinWindow final : public IHostSkinWindow {
+ public:
+  SkinWindow() = default;
+  ~SkinWindow() { Unbind(); }
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IHostSkinWindow) {
+      *ppv = static_cast<IHostSkinWindow*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return n;
+  }
+
+  // IHostSkinWindow
+  HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override;
+  HRESULT STDMETHODCALLTYPE PrepareWindow(HWND hWnd) override;
+  HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) override;
+
+ private:
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+
+  void Unbind();
+  void Render(HDC dc);
+  void RenderImages(uint32_t* bits);
+  void DrawImage(uint32_t* bits, const skin::ImageRef& image, const RECT& place);
+  HFONT Font(int height, bool bold);
+  int HitTest(POINT pt) const;
+  int ImageSlot(size_t index) const;
+  void InvalidateElement(int index);
+  void Click(int index);
+  void ApplyClipping();
+
+  LONG refs_ = 1;
+  HWND hwnd_ = nullptr;
+  bool prepared_ = false;
+  bool loaded_ = false;
+  skin::Layout layout_;
+  skin::BitmapCache bitmaps_;
+  std::vector<size_t> paintOrder_;  // element indices, lowest zIndex first, then document order
+  std::vector<bool> checked_;       // per element; meaningful for check boxes
+  std::map<std::pair<int, bool>, UniqueGdiObject> fonts_;
+  int hover_ = kNone;
+  int pressed_ = kNone;
+  bool tracking_ = false;
+};
+
+HRESULT SkinWindow::BindWindow(HWND hWnd) {
+  if (!IsWindow(hWnd)) return E_INVALIDARG;
+  if (hwnd_ == hWnd) return S_OK;
+  if (hwnd_ != nullptr) return E_UNEXPECTED;  // one window per object
+  // One object per window: a window still drawn by another live object is refused.
+  if (GetPropW(hWnd, kBoundProperty) != nullptr) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  if (!SetWindowSubclass(hWnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
+    return E_FAIL;
+  SetPropW(hWnd, kBoundProperty, this);
+  hwnd_ = hWnd;
+  prepared_ = false;
+  loaded_ = false;
+  return S_OK;
+}
+
+HRESULT SkinWindow::PrepareWindow(HWND hWnd) {
+  if (hWnd == nullptr || hWnd != hwnd_) return E_UNEXPECTED;
+  // The skin paints the whole client area; children draw themselves over it.
+  LONG_PTR style = GetWindowLongPtrW(hWnd, GWL_STYLE);
+  SetWindowLongPtrW(hWnd, GWL_STYLE, style | WS_CLIPCHILDREN);
+  prepared_ = true;
+  return S_OK;
+}
+
+HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) {
+  (void)bstrScript;  // the reference engine runs no script
+  if (hWnd == nullptr || hWnd != hwnd_ || !prepared_) return E_UNEXPECTED;
+  if (bstrSkin == nullptr) return E_INVALIDARG;
+  skin::Layout layout;
+  if (!skin::LoadLayout(std::wstring(bstrSkin, SysStringLen(bstrSkin)), layout)) return E_FAIL;
+
+  layout_ = std::move(layout);
+  loaded_ = true;
+  hover_ = pressed_ = kNone;
+  checked_.assign(layout_.elements.size(), false);
+  paintOrder_.resize(layout_.elements.size());
+  for (size_t i = 0; i < paintOrder_.size(); ++i) paintOrder_[i] = i;
+  std::stable_sort(paintOrder_.begin(), paintOrder_.end(), [this](size_t a, size_t b) {
+    return layout_.elements[a].zIndex < layout_.elements[b].zIndex;
+  });
+
+  SetWindowPos(hwnd_, nullptr, 0, 0, layout_.size.cx, layout_.size.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const skin::Element& e : layout_.elements) {
+    if (e.kind != skin::ElementKind::DlgItem) continue;
+    HWND item = GetDlgItem(hwnd_, e.itemId);
+    if (item == nullptr) continue;
+    SetWindowPos(item, nullptr, e.rect.left, e.rect.top, e.rect.right - e.rect.left,
+                 e.rect.bottom - e.rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(item, e.visible ? SW_SHOWNA : SW_HIDE);
+  }
+  ApplyClipping();
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  return S_OK;
+}
+
+void SkinWindow::Unbind() {
+  if (hwnd_ == nullptr) return;
+  RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+  if (GetPropW(hwnd_, kBoundProperty) == this) RemovePropW(hwnd_, kBoundProperty);
+  if (GetCapture() == hwnd_ && pressed_ != kNone) ReleaseCapture();
+  hwnd_ = nullptr;
+  prepared_ = loaded_ = false;
+  hover_ = pressed_ = kNone;
+}
+
+// The window's shape: every pixel of the drawn images in the clipping colour is cut away.
+void SkinWindow::ApplyClipping() {
+  if (!layout_.clipped) {
+    SetWindowRgn(hwnd_, nullptr, TRUE);
+    return;
+  }
+  const int w = layout_.size.cx, h = layout_.size.cy;
+  std::vector<uint32_t> bits(static_cast<size_t>(w) * h, 0);
+  RenderImages(bits.data());
+  const uint32_t clip = skin::ToPixel(layout_.clippingColor);
+  std::vector<RECT> runs;
+  for (int y = 0; y < h; ++y) {
+    int x = 0;
+    while (x < w) {
+      while (x < w && bits[static_cast<size_t>(y) * w + x] == clip) ++x;
+      int start = x;
+      while (x < w && bits[static_cast<size_t>(y) * w + x] != clip) ++x;
+      if (x > start) runs.push_back({start, y, x, y + 1});
+    }
+  }
+  std::vector<BYTE> buffer(sizeof(RGNDATAHEADER) + runs.size() * sizeof(RECT));
+  auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
+  data->rdh.dwSize = sizeof(RGNDATAHEADER);
+  data->rdh.iType = RDH_RECTANGLES;
+  data->rdh.nCount = static_cast<DWORD>(runs.size());
+  data->rdh.nRgnSize = static_cast<DWORD>(runs.size() * sizeof(RECT));
+  data->rdh.rcBound = {0, 0, w, h};
+  if (!runs.empty()) memcpy(data->Buffer, runs.data(), runs.size() * sizeof(RECT));
+  HRGN region = ExtCreateRegion(nullptr, static_cast<DWORD>(buffer.size()), data);
+  if (region != nullptr && !SetWindowRgn(hwnd_, region, TRUE)) DeleteObject(region);
+}
+
+int SkinWindow::ImageSlot(size_t index) const {
+  const skin::Element& e = layout_.elements[index];
+  int slot = skin::kNormal;
+  if (e.Interactive()) {
+    if (pressed_ == static_cast<int>(index)) {
+      slot = hover_ == pressed_ ? skin::kDown : skin::kOver;
+    } else if (hover_ == static_cast<int>(index) && pressed_ == kNone) {
+      slot = skin::kOver;
+    }
+  }
+  if (e.kind == skin::ElementKind::CheckBox && checked_[index]) slot += skin::kCheckedOffset;
+  if (!e.hasImage[slot]) slot = e.kind == skin::ElementKind::CheckBox && checked_[index]
+                                    ? skin::kCheckedOffset : skin::kNormal;
+  return slot;
+}
+
+void SkinWindow::DrawImage(uint32_t* bits, const skin::ImageRef& image, const RECT& place) {
+  const skin::Pixels* pixels = bitmaps_.Get(image.module, image.bitmapId);
+  if (pixels == nullptr) return;
+  const uint32_t key = skin::ToPixel(image.transparentColor);
+  const int w = layout_.size.cx, h = layout_.size.cy;
+  for (LONG sy = image.source.top; sy < image.source.bottom; ++sy) {
+    const LONG dy = place.top + (sy - image.source.top);
+    if (sy < 0 || sy >= pixels->height || dy < 0 || dy >= h) continue;
+    for (LONG sx = image.source.left; sx < image.source.right; ++sx) {
+      const LONG dx = place.left + (sx - image.source.left);
+      if (sx < 0 || sx >= pixels->width || dx < 0 || dx >= w) continue;
+      const uint32_t p = pixels->At(sx, sy);
+      if (image.keyed && p == key) continue;
+      bits[static_cast<size_t>(dy) * w + dx] = p;
+    }
+  }
+}
+
+void SkinWindow::RenderImages(uint32_t* bits) {
+  for (size_t index : paintOrder_) {
+    const skin::Element& e = layout_.elements[index];
+    if (!e.visible) continue;
+    const int slot = ImageSlot(index);
+    if (!e.hasImage[slot]) continue;
+    RECT place = e.rect;
+    if (e.kind == skin::ElementKind::CheckBox) {
+      // The box sits at the element's left edge, centred in its height.
+      const LONG boxHeight = e.images[slot].source.bottom - e.images[slot].source.top;
+      place.top += std::max<LONG>(0, (e.rect.bottom - e.rect.top - boxHeight) / 2);
+    }
+    DrawImage(bits, e.images[slot], place);
+  }
+}
+
+HFONT SkinWindow::Font(int height, bool bold) {
+  auto& font = fonts_[{height, bold}];
+  if (!font) {
+    font.reset(CreateFontW(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, InstalledFace()));
+  }
+  return static_cast<HFONT>(font.get());
+}
+
+void SkinWindow::Render(HDC target) {
+  const int w = layout_.size.cx, h = layout_.size.cy;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;  // top row first, as Pixels
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* raw = nullptr;
+  UniqueGdiObject bitmap(CreateDIBSection(target, &info, DIB_RGB_COLORS, &raw, nullptr, 0));
+  HDC dc = CreateCompatibleDC(target);
+  if (!bitmap || dc == nullptr) {
+    if (dc != nullptr) DeleteDC(dc);
+    return;
+  }
+  uint32_t* bits = static_cast<uint32_t*>(raw);
+  std::fill(bits, bits + static_cast<size_t>(w) * h, skin::ToPixel(GetSysColor(COLOR_WINDOW)));
+  RenderImages(bits);
+
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap.get());
+  HGDIOBJ oldFont = GetCurrentObject(dc, OBJ_FONT);
+  SetBkMode(dc, TRANSPARENT);
+  for (size_t index : paintOrder_) {
+    const skin::Element& e = layout_.elements[index];
+    if (!e.visible || !e.hasLabel || e.label.text.empty()) continue;
+    const skin::Label& label = e.label;
+    SelectObject(dc, Font(label.fontHeight, label.bold));
+    const bool over = hover_ == static_cast<int>(index) && e.Interactive();
+    SetTextColor(dc, over ? label.overColor : label.normalColor);
+    RECT r = e.rect;
+    UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
+    if (e.kind == skin::ElementKind::Button && !label.placed) {
+      format |= DT_CENTER | DT_VCENTER;
+      if (pressed_ == static_cast<int>(index) && hover_ == pressed_) OffsetRect(&r, 0, 1);
+    } else {
+      r.left += label.offset.x;
+      r.top += label.offset.y;
+      r.right = w;
+      r.bottom = h;
+    }
+    DrawTextW(dc, label.text.c_str(), static_cast<int>(label.text.size()), &r, format);
+  }
+  GdiFlush();
+  BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+  SelectObject(dc, oldFont);
+  SelectObject(dc, oldBitmap);
+  DeleteDC(dc);
+}
+
+int SkinWindow::HitTest(POINT pt) const {
+  int hit = kNone;
+  int hitZ = 0;
+  for (size_t i = 0; i < layout_.elements.size(); ++i) {
+    const skin::Element& e = layout_.elements[i];
+    if (!e.Interactive() || !PtInRect(&e.rect, pt)) continue;
+    if (hit == kNone || e.zIndex >= hitZ) {  // the topmost; later elements lie above earlier ones
+      hit = static_cast<int>(i);
+      hitZ = e.zIndex;
+    }
+  }
+  return hit;
+}
+
+void SkinWindow::InvalidateElement(int index) {
+  if (index == kNone || hwnd_ == nullptr) return;
+  InvalidateRect(hwnd_, &layout_.elements[index].rect, FALSE);
+}
+
+void SkinWindow::Click(int index) {
+  skin::Element& e = layout_.elements[index];
+  VARIANT argument;
+  VariantInit(&argument);
+  VARIANT state;
+  VariantInit(&state);
+  if (e.kind == skin::ElementKind::CheckBox) {
+    checked_[index] = !checked_[index];
+    InvalidateElement(index);
+    state.vt = VT_I4;
+    state.lVal = checked_[index] ? 1 : 0;
+    argument.vt = VT_BYREF | VT_VARIANT;
+    argument.pvarVal = &state;
+  }
+  if (e.clickEvent != 0) {
+    SendMessageW(hwnd_, WM_SKINEVENT, static_cast<WPARAM>(e.clickEvent),
+                 reinterpret_cast<LPARAM>(&argument));
+  }
+}
+
+LRESULT SkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  handled = false;
+  if (message == WM_NCDESTROY) {
+    Unbind();
+    return 0;
+  }
+  if (!loaded_) return 0;
+  const POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  switch (message) {
+    case WM_ERASEBKGND:
+      handled = true;
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd_, &ps);
+      if (dc != nullptr) Render(dc);
+      EndPaint(hwnd_, &ps);
+      handled = true;
+      return 0;
+    }
+    case WM_PRINTCLIENT:
+      Render(reinterpret_cast<HDC>(wParam));
+      handled = true;
+      return 0;
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == hwnd_ && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        handled = true;
+        return TRUE;
+      }
+      return 0;
+    case WM_MOUSEMOVE: {
+      const int hit = HitTest(pt);
+      if (hit != hover_) {
+        InvalidateElement(hover_);
+        hover_ = hit;
+        InvalidateElement(hover_);
+      }
+      if (!tracking_) {
+        TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, hwnd_, 0};
+        tracking_ = TrackMouseEvent(&track) != FALSE;
+      }
+      return 0;
+    }
+    case WM_MOUSELEAVE:
+      tracking_ = false;
+      if (pressed_ == kNone) {
+        InvalidateElement(hover_);
+        hover_ = kNone;
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      const int hit = HitTest(pt);
+      hover_ = hit;
+      if (hit != kNone) {
+        pressed_ = hit;
+        SetCapture(hwnd_);
+        InvalidateElement(hit);
+        handled = true;
+      }
+      return 0;
+    }
+    case WM_LBUTTONUP: {
+      if (pressed_ == kNone) return 0;
+      const int was = pressed_;
+      const int hit = HitTest(pt);
+      pressed_ = kNone;
+      hover_ = hit;
+      if (GetCapture() == hwnd_) ReleaseCapture();
+      InvalidateElement(was);
+      if (hit == was) Click(was);
+      handled = true;
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      if (pressed_ != kNone && reinterpret_cast<HWND>(lParam) != hwnd_) {
+        InvalidateElement(pressed_);
+        pressed_ = kNone;
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+LRESULT CALLBACK SkinWindow::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR, DWORD_PTR refData) {
+  auto* self = reinterpret_cast<SkinWindow*>(refData);
+  // The window may release this object while a message is handled (an event that tears the
+  // skin down); the object stays alive until the message is done.
+  self->AddRef();
+  bool handled = false;
+  LRESULT result = self->OnMessage(message, wParam, lParam, handled);
+  self->Release();
+  if (handled) return result;
+  return DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+HRESULT CreateSkinWindowObject(IUnknown** ppSkinWindow) {
+  if (ppSkinWindow == nullptr) return E_POINTER;
+  *ppSkinWindow = nullptr;
+  auto* object = new (std::nothrow) SkinWindow();
+  if (object == nullptr) return E_OUTOFMEMORY;
+  *ppSkinWindow = static_cast<IHostSkinWindow*>(object);
+  return S_OK;
+}

@@ -1,0 +1,60 @@
+// The upgrade tips window: the skinned, modeless prompt that offers to install a downloaded
+// upgrade, with its description folded into a read-only rich edit control.
+#pragma once
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "host/host_services.h"
+#include "tips/rich_edit_control.h"
+#include "tips/window_base.h"
+
+inline constexpr UINT IDC_UPGRADE_CONTENT = 4097;
+
+// Skin event ids of the tips window's elements.
+inline constexpr WPARAM kEventClose = 1001;
+inline constexpr WPARAM kEventInstall = 1002;
+inline constexpr WPARAM kEventLater = 1003;
+inline constexpr WPARAM kEventNotPrompt = 1004;
+
+class CUpgradeTipsWnd : public WindowBase {
+ public:
+  CUpgradeTipsWnd();
+  ~CUpgradeTipsWnd() override;
+
+  // Lays the description into the content control, folded to four display lines with the
+  // show-more link when it is longer; an empty description changes nothing.
+  void SetContent(const std::wstring& strContent);
+  // Shows strText; folds it when it takes more than four display lines, or four while more
+  // follows (bMore). TRUE when it folded.
+  BOOL ShowContent(std::wstring strText, BOOL bMore);
+
+ protected:
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  int OnCreate(CREATESTRUCTW* pCreate);
+  void OnDestroy();
+  void OnShowWindow(BOOL bShow, UINT nStatus);
+  void OnContentLink(NMHDR* pNotifyStruct, LRESULT* pResult);
+  LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
+
+  // Obtains the settings and skin window objects, binds and prepares this window and loads
+  // the skin. FALSE at the first step that fails.
+  BOOL SetUpSkin();
+
+  Microsoft::WRL::ComPtr<IHostSkinWindow> m_spSkinWnd;
+  Microsoft::WRL::ComPtr<IHostSettings> m_spSettings;
+  RichEditControl m_ctrlContent;
+  std::wstring m_strContent;
+  BOOL m_bPrompt;
+};
+
+// The process-wide tips window, created (hidden) on the first call. The object is returned
+// even when its window could not be created.
+CUpgradeTipsWnd* GetUpgradeTipsWnd();
+
+// For the module's unload: deletes the tips window object (destroying its window) and
+// unregisters the window class. A later GetUpgradeTipsWnd creates a new object.
+void DestroyUpgradeTipsWnd();
