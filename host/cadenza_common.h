@@ -19,18 +19,18 @@
 namespace cadenza {
 
 // The running player's version, compared unsigned with a package's version.
-CADENZA_COMMON_API DWORD GetAppVersion();
+CADENZA_COMMON_API DWORD GetAppVersion() noexcept;
 // The folder of the host executable, ending in a backslash.
-CADENZA_COMMON_API std::wstring GetExeFolder();
+CADENZA_COMMON_API std::wstring GetExeFolder() noexcept;
 // Loads a text of the host's string table into strTarget; strTarget stays as it was on failure.
-CADENZA_COMMON_API int LoadStringW(UINT nID, std::wstring& strTarget);
+CADENZA_COMMON_API int LoadStringW(UINT nID, std::wstring& strTarget) noexcept;
 // Appends one formatted line to the named log.
-CADENZA_COMMON_API void Log(const wchar_t* pszLogFile, const wchar_t* pszFormat, ...);
+CADENZA_COMMON_API void Log(const wchar_t* pszLogFile, const wchar_t* pszFormat, ...) noexcept;
 
 }  // namespace cadenza
 
 class CADENZA_WIDGET_API CCadenzaFont {
  public:
   // The host's normal user-interface font, owned by the library; NULL when none can be made.
-  static HFONT GetNormalFont();
+  static HFONT GetNormalFont() noexcept;
 };
