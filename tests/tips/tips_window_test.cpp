@@ -20,10 +20,15 @@ const std::wstring kSeparatorAndLink = L"\u2026\u2026显示更多";
 
 HWND g_owner = nullptr;
 
+// Set for a child run of this program in which no host service provider exists.
+const wchar_t kNoProviderVariable[] = L"CADENZA_TIPS_TEST_NO_PROVIDER";
+bool WithoutProvider() { return GetEnvironmentVariableW(kNoProviderVariable, nullptr, 0) != 0; }
+
 class TipsEnvironment : public testing::Environment {
  public:
   void SetUp() override {
     ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (WithoutProvider()) return;
     g_owner = CreateWindowExW(0, L"STATIC", L"host main window", WS_POPUP, 0, 0, 10, 10, nullptr,
                               nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, g_owner);
@@ -69,7 +74,42 @@ long ControlLength(HWND control) {
                                         reinterpret_cast<WPARAM>(&query), 0));
 }
 
-// ---- creation: this suite runs first and sees the window made ----
+// ---- creation: these suites run first and see the window made ----
+
+// In a child run without a provider: the object exists, its window does not, and nothing
+// that is asked of it shows anything.
+TEST(TipsWindowWithoutProvider, ObjectWithoutAWindowDoesNothingVisible) {
+  if (!WithoutProvider()) GTEST_SKIP() << "runs in the child process of the next test";
+  CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
+  ASSERT_NE(nullptr, tips);
+  EXPECT_EQ(nullptr, tips->GetSafeHwnd());
+  EXPECT_EQ(tips, GetUpgradeTipsWnd());
+  tips->SetContent(L"第一行\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
+  EXPECT_FALSE(tips->ShowWindow(SW_SHOW));
+  EXPECT_EQ(nullptr, FindWindowW(L"CadenzaUpgradeWnd", nullptr));
+}
+
+TEST(TipsWindowWithoutProviderChildProcess, RunsThePreviousTestWithNoProvider) {
+  if (WithoutProvider()) GTEST_SKIP();
+  wchar_t exe[MAX_PATH];
+  ASSERT_TRUE(GetModuleFileNameW(nullptr, exe, MAX_PATH));
+  std::wstring command = std::wstring(L"\"") + exe +
+                         L"\" --gtest_filter=TipsWindowWithoutProvider.*";
+  ASSERT_TRUE(SetEnvironmentVariableW(kNoProviderVariable, L"1"));
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  const BOOL started = CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &si, &pi);
+  SetEnvironmentVariableW(kNoProviderVariable, nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
+  DWORD exitCode = 1;
+  GetExitCodeProcess(pi.hProcess, &exitCode);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(0u, exitCode);
+}
 
 TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
   CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
@@ -472,6 +512,26 @@ TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
   EXPECT_TRUE(gui_test::WritePng(picture, full));
   const std::wstring shown = TextOf(content());
   EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+}
+
+// ---- unloading: the last test, since it replaces the process-wide window ----
+
+TEST(TipsWindowUnload, DestroyingTheObjectDestroysItsWindowAndUnregistersItsClass) {
+  const HWND old = GetUpgradeTipsWnd()->GetSafeHwnd();
+  ASSERT_TRUE(IsWindow(old));
+  DestroyUpgradeTipsWnd();
+  EXPECT_FALSE(IsWindow(old));
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  EXPECT_FALSE(GetClassInfoExW(ThisModule(), L"CadenzaUpgradeWnd", &wc));
+
+  // A later use starts over with a new, skinned window.
+  fake_host::Reset();
+  CUpgradeTipsWnd* again = GetUpgradeTipsWnd();
+  ASSERT_TRUE(IsWindow(again->GetSafeHwnd()));
+  EXPECT_EQ(1, fake_host::Recorded().skinWindowsCreated);
+  RECT rc = WindowRect(again->GetSafeHwnd());
+  EXPECT_EQ(258, rc.right - rc.left);
 }
 
 }  // namespace
