@@ -41,12 +41,8 @@ TEST(SkinDocument, TipsDocumentWithItsGb2312DeclarationGivesTheLayout) {
     EXPECT_EQ(ids[i], layout.elements[i].id);
     EXPECT_EQ(events[i], layout.elements[i].clickEvent) << i;
   }
-  const skin::Element& title = layout.elements[1];
-  EXPECT_TRUE(title.label.bold);
-  EXPECT_EQ(L"Cadenza", title.label.text);
-  EXPECT_EQ(RGB(0x23, 0x61, 0x9a), title.label.normalColor);
+  EXPECT_TRUE(layout.elements[1].label.bold);
   EXPECT_EQ(L"已下载新版的Cadenza，是否现在安装？", layout.elements[2].label.text);
-  EXPECT_EQ(L"关闭", layout.elements[3].toolTip);
 
   // Every image names the module; bitmaps in document order 201; 203 x3; 202 x6; 204 x6.
   std::vector<int> bitmaps;
@@ -60,15 +56,8 @@ TEST(SkinDocument, TipsDocumentWithItsGb2312DeclarationGivesTheLayout) {
   EXPECT_EQ((std::vector<int>{201, 203, 203, 203, 202, 202, 202, 202, 202, 202, 204, 204, 204, 204,
                               204, 204}),
             bitmaps);
-  const skin::Element& check = layout.elements[6];
-  const LONG checkX[] = {0, 15, 30, 60, 75, 90};
-  for (int s = 0; s < skin::kSlotCount; ++s) EXPECT_EQ(checkX[s], check.images[s].source.left);
-  const skin::Element& item = layout.elements[7];
-  EXPECT_EQ(4097, item.itemId);
-  EXPECT_EQ(25, item.rect.left);
-  EXPECT_EQ(60, item.rect.top);
-  EXPECT_EQ(250, item.rect.right);
-  EXPECT_EQ(135, item.rect.bottom);
+  EXPECT_EQ(60, layout.elements[6].images[skin::kCheckedOffset].source.left);
+  EXPECT_EQ(4097, layout.elements[7].itemId);
 }
 
 // '&' is allowed in a folder name and must not break the document.

@@ -128,11 +128,6 @@ TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
   const RECT rc = WindowRect(hWnd);  // sized by the skin
   EXPECT_EQ(258, rc.right - rc.left);
   EXPECT_EQ(170, rc.bottom - rc.top);
-
-  // The class: its module is the one that registered it, with no cursor or background.
-  EXPECT_EQ(0u, GetClassLongPtrW(hWnd, GCLP_HCURSOR));
-  EXPECT_EQ(0u, GetClassLongPtrW(hWnd, GCLP_HBRBACKGROUND));
-  EXPECT_EQ(static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW), GetClassLongPtrW(hWnd, GCL_STYLE));
 }
 
 TEST(TipsWindowCreation, ContentControlIsPlacedReadOnlyAndReportsOnlyLinks) {
