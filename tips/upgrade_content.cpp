@@ -49,10 +49,15 @@ BOOL CUpgradeTipsWnd::ShowContent(std::wstring strText, BOOL bMore) {
     strText += kSeparator + kLinkText;
   } else {
     // Four lines full and more follows: the link goes at the end of the fourth line, which
-    // may hold as many characters as the caret's line.
-    const long nWidth = m_ctrlContent.LineLength(-1);
+    // may hold as many characters as the line that holds the caret (the first, right after
+    // the text was set). That line is found by its index: not every rich edit control answers
+    // EM_LINELENGTH for -1 (Wine's gives 0, which would always cut the whole fourth line).
+    const long nWidth = m_ctrlContent.LineLength(m_ctrlContent.LineIndex(-1));
     const long nFourth = m_ctrlContent.LineLength(m_ctrlContent.LineIndex(kVisibleLines - 1));
-    const long nExcess = static_cast<long>(kLinkText.size()) + nFourth - nWidth;
+    // The cut stays within the fourth line: a first line shorter than the link would
+    // otherwise reach back into the third line and split its line break.
+    const long nExcess =
+        std::min(static_cast<long>(kLinkText.size()) + nFourth - nWidth, nFourth);
     if (nExcess > 0) {
       KeepFirst(strText, nLength - nExcess);
       strText += kSeparator + kLinkText;

@@ -146,7 +146,7 @@ HRESULT CreateUpgradeHost(bool direct, ComPtr<IUpgradeHost>& host) {
   HMODULE dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
   if (dll == nullptr) return HRESULT_FROM_WIN32(GetLastError());
   using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(dll, "DllGetClassObject"));
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
   if (getClassObject == nullptr) return E_NOINTERFACE;
   ComPtr<IClassFactory> factory;
   HRESULT hr = getClassObject(CLSID_UpgradeHost, IID_IClassFactory,

@@ -26,7 +26,8 @@ BOOL CALLBACK FindTips(HWND window, LPARAM param) {
 }  // namespace
 
 HWND CreatePlayerMainWindow() {
-  WNDCLASSEXW wc = {sizeof(wc)};
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = kMainClass;

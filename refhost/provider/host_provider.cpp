@@ -2,6 +2,8 @@
 // class object through which the component creates the provider.
 #include "refhost/provider/host_provider.h"
 
+#include "refhost/skin/skin_window.h"
+
 #include <shlobj.h>
 #include <wchar.h>
 
@@ -231,6 +233,10 @@ std::wstring FullPath(const std::wstring& path) {
 
 }  // namespace
 
+ObjectSource ReferenceSkinWindows() {
+  return [](IUnknown** ppObject) { return CreateSkinWindowObject(ppObject); };
+}
+
 ObjectSource KeepObject(IUnknown* object) {
   return [kept = ComPtr<IUnknown>(object)](IUnknown** ppObject) -> HRESULT {
     if (ppObject == nullptr) return E_POINTER;
@@ -264,6 +270,7 @@ HRESULT CreateHostSettings(const std::wstring& profilePath, IUnknown** ppSetting
 HostServices::HostServices(const std::wstring& profilePath)
     : state_(std::make_shared<HostState>()) {
   state_->profilePath = FullPath(profilePath);
+  state_->skinWindowSource = ReferenceSkinWindows();
 }
 
 HostServices::~HostServices() {

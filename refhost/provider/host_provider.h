@@ -21,6 +21,10 @@ using ObjectSource = std::function<HRESULT(IUnknown** ppObject)>;
 // A source that hands out `object` on every call (the host keeps one reference to it).
 ObjectSource KeepObject(IUnknown* object);
 
+// A source that makes a new skin window object of the reference skin engine on every call:
+// what CreateSkinWindow hands out unless the host plugs in another source.
+ObjectSource ReferenceSkinWindows();
+
 // The host's profile file, which keeps the upgrade settings: $CADENZA_PROFILE when set, else
 // Cadenza\Cadenza.ini in the user's roaming application data. Empty when neither is known.
 std::wstring DefaultProfilePath();
@@ -64,6 +68,7 @@ class HostServices {
   bool IsRegistered() const { return cookie_ != 0; }
 
   void SetMainWindow(HWND hWnd) { state_->mainWindow = hWnd; }
+  // The reference skin engine until another source is set.
   void SetSkinWindowSource(ObjectSource source) { state_->skinWindowSource = std::move(source); }
   void SetUpgradeHostSource(ObjectSource source) { state_->upgradeHostSource = std::move(source); }
   // Called with the action of every Trigger after it has been counted.

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <new>
 
 #include "host/host_services.h"

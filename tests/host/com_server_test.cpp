@@ -2,6 +2,7 @@
 // source, the lock count, and the registration data it carries.
 #include <gtest/gtest.h>
 #include <ocidl.h>
+#include <olectl.h>
 
 #include <wrl/client.h>
 
@@ -23,10 +24,10 @@ class ComServerTest : public ::testing::Test {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
     ASSERT_NE(nullptr, dll);
-    getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(dll, "DllGetClassObject"));
-    canUnloadNow = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllCanUnloadNow"));
-    registerServer = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllRegisterServer"));
-    unregisterServer = reinterpret_cast<SimpleFn>(GetProcAddress(dll, "DllUnregisterServer"));
+    getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    canUnloadNow = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    registerServer = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
+    unregisterServer = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
   }
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
@@ -82,10 +83,10 @@ std::string ResourceText(HMODULE module, UINT id, const wchar_t* type) {
 }  // namespace
 
 TEST_F(ComServerTest, ExportsByNameAndOrdinal) {
-  EXPECT_EQ(reinterpret_cast<FARPROC>(canUnloadNow), GetProcAddress(dll, MAKEINTRESOURCEA(1)));
-  EXPECT_EQ(reinterpret_cast<FARPROC>(getClassObject), GetProcAddress(dll, MAKEINTRESOURCEA(2)));
-  EXPECT_EQ(reinterpret_cast<FARPROC>(registerServer), GetProcAddress(dll, MAKEINTRESOURCEA(3)));
-  EXPECT_EQ(reinterpret_cast<FARPROC>(unregisterServer), GetProcAddress(dll, MAKEINTRESOURCEA(4)));
+  EXPECT_EQ(reinterpret_cast<void*>(canUnloadNow), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
+  EXPECT_EQ(reinterpret_cast<void*>(getClassObject), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(2))));
+  EXPECT_EQ(reinterpret_cast<void*>(registerServer), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(3))));
+  EXPECT_EQ(reinterpret_cast<void*>(unregisterServer), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(4))));
 }
 
 TEST_F(ComServerTest, ClassObjectAndInterfaces) {

@@ -18,7 +18,8 @@ constexpr wchar_t kAppId[] = L"{D312BCC7-F7C9-46DA-941E-275C9E7D571C}";
 
 DWORD RunTool(const std::wstring& arguments) {
   std::wstring line = L"\"" + GetModuleFolder() + L"CadenzaRegister.exe\" " + arguments;
-  STARTUPINFOW si = {sizeof(si)};
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return 0xDEAD;

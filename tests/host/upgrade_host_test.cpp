@@ -56,7 +56,7 @@ class UpgradeHostTest : public ::testing::Test {
     ASSERT_TRUE(RegisterFakeHostProvider());
     HMODULE dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
     ASSERT_NE(nullptr, dll);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(GetProcAddress(dll, "DllGetClassObject"));
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
     ASSERT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory,
                                    reinterpret_cast<void**>(factory.GetAddressOf())));
   }

@@ -152,16 +152,21 @@ TEST_F(HostProviderTest, RegisteredProviderIsWhatTheComponentObtainsUntilRevoked
                                                   IID_IHostServiceProvider, &provider));
 }
 
-TEST_F(HostProviderTest, SkinWindowAndUpgradeHostAnswerNotImplementedUntilPluggedIn) {
+TEST_F(HostProviderTest, UpgradeHostUntilPluggedInAndSkinWindowsFromTheReferenceEngine) {
   ComPtr<IHostServiceProvider> provider;
   SlotRecorder upgradeHost(IID_IUnknown);
   {
     refhost::HostServices services(profile_);
     ASSERT_HRESULT_SUCCEEDED(services.CreateProvider(&provider));
+    // Skin windows come from the reference skin engine, a new object each time.
+    ComPtr<IUnknown> skin1, skin2;
+    ComPtr<IHostSkinWindow> skinWindow;
+    ASSERT_EQ(S_OK, provider->CreateSkinWindow(&skin1));
+    ASSERT_EQ(S_OK, provider->CreateSkinWindow(&skin2));
+    EXPECT_NE(skin1.Get(), skin2.Get());
+    EXPECT_EQ(S_OK, skin1.As(&skinWindow));
+
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(E_NOTIMPL, provider->CreateSkinWindow(&object));
-    EXPECT_EQ(nullptr, object);
-    object = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(E_NOTIMPL, provider->GetUpgradeHost(&object));
     EXPECT_EQ(nullptr, object);
 

@@ -1,0 +1,532 @@
+// The upgrade tips window under Xvfb, with a fake host service provider and the reference
+// skin engine: creation, placement, the content control and its folding, the skin events,
+// a second prompt after a tear-down, a real click, and a picture of the shown window.
+#include <windows.h>
+#include <oleauto.h>
+#include <richedit.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/tips/fake_host_provider.h"
+#include "tests/tips/gui_test_util.h"
+#include "tips/upgrade_tips_wnd.h"
+
+namespace {
+
+const std::wstring kLink = L"显示更多";
+const std::wstring kSeparatorAndLink = L"\u2026\u2026显示更多";
+
+HWND g_owner = nullptr;
+
+// Set for a child run of this program in which no host service provider exists.
+const wchar_t kNoProviderVariable[] = L"CADENZA_TIPS_TEST_NO_PROVIDER";
+bool WithoutProvider() { return GetEnvironmentVariableW(kNoProviderVariable, nullptr, 0) != 0; }
+
+class TipsEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (WithoutProvider()) return;
+    g_owner = CreateWindowExW(0, L"STATIC", L"host main window", WS_POPUP, 0, 0, 10, 10, nullptr,
+                              nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, g_owner);
+    fake_host::Configured().mainWindow = g_owner;
+    ASSERT_HRESULT_SUCCEEDED(fake_host::Register());
+  }
+};
+testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new TipsEnvironment);
+
+HWND Content(HWND tips) { return GetDlgItem(tips, IDC_UPGRADE_CONTENT); }
+
+std::wstring TextOf(HWND control) {
+  const int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(GetWindowTextW(control, text.data(), length + 1));
+  return text;
+}
+
+RECT WindowRect(HWND hWnd) {
+  RECT rc = {};
+  GetWindowRect(hWnd, &rc);
+  return rc;
+}
+
+RECT WorkArea() {
+  RECT rc = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &rc, 0);
+  return rc;
+}
+
+bool HasEffect(HWND control, long position, DWORD effect) {
+  CHARRANGE range = {position, position + 1};
+  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+  CHARFORMATW cf = {};
+  cf.cbSize = sizeof cf;
+  SendMessageW(control, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  return (cf.dwEffects & effect) != 0;
+}
+
+long ControlLength(HWND control) {
+  GETTEXTLENGTHEX query = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  return static_cast<long>(SendMessageW(control, EM_GETTEXTLENGTHEX,
+                                        reinterpret_cast<WPARAM>(&query), 0));
+}
+
+// ---- creation: these suites run first and see the window made ----
+
+// In a child run without a provider: the object exists, its window does not, and nothing
+// that is asked of it shows anything.
+TEST(TipsWindowWithoutProvider, ObjectWithoutAWindowDoesNothingVisible) {
+  if (!WithoutProvider()) GTEST_SKIP() << "runs in the child process of the next test";
+  CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
+  ASSERT_NE(nullptr, tips);
+  EXPECT_EQ(nullptr, tips->GetSafeHwnd());
+  EXPECT_EQ(tips, GetUpgradeTipsWnd());
+  tips->SetContent(L"第一行\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
+  EXPECT_FALSE(tips->ShowWindow(SW_SHOW));
+  EXPECT_EQ(nullptr, FindWindowW(L"CadenzaUpgradeWnd", nullptr));
+}
+
+TEST(TipsWindowWithoutProviderChildProcess, RunsThePreviousTestWithNoProvider) {
+  if (WithoutProvider()) GTEST_SKIP();
+  wchar_t exe[MAX_PATH];
+  ASSERT_TRUE(GetModuleFileNameW(nullptr, exe, MAX_PATH));
+  std::wstring command = std::wstring(L"\"") + exe +
+                         L"\" --gtest_filter=TipsWindowWithoutProvider.*";
+  ASSERT_TRUE(SetEnvironmentVariableW(kNoProviderVariable, L"1"));
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  const BOOL started = CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &si, &pi);
+  SetEnvironmentVariableW(kNoProviderVariable, nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
+  DWORD exitCode = 1;
+  GetExitCodeProcess(pi.hProcess, &exitCode);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(0u, exitCode);
+}
+
+TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
+  CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
+  ASSERT_NE(nullptr, tips);
+  const HWND hWnd = tips->GetSafeHwnd();
+  ASSERT_TRUE(IsWindow(hWnd));
+  EXPECT_EQ(tips, GetUpgradeTipsWnd());
+  EXPECT_EQ(1, fake_host::Recorded().mainWindowRequests);
+  EXPECT_EQ(1, fake_host::Recorded().settingsCreated);
+  EXPECT_EQ(1, fake_host::Recorded().skinWindowsCreated);
+
+  EXPECT_FALSE(IsWindowVisible(hWnd));
+  EXPECT_EQ(g_owner, GetWindow(hWnd, GW_OWNER));
+  EXPECT_TRUE(GetWindowLongW(hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(GetWindowLongW(hWnd, GWL_STYLE) & WS_POPUP);
+  const RECT rc = WindowRect(hWnd);  // sized by the skin
+  EXPECT_EQ(258, rc.right - rc.left);
+  EXPECT_EQ(170, rc.bottom - rc.top);
+}
+
+TEST(TipsWindowCreation, ContentControlIsPlacedReadOnlyAndReportsOnlyLinks) {
+  const HWND hWnd = GetUpgradeTipsWnd()->GetSafeHwnd();
+  const HWND content = Content(hWnd);
+  ASSERT_NE(nullptr, content);
+  wchar_t className[64] = {};
+  GetClassNameW(content, className, 64);
+  EXPECT_STREQ(L"RichEdit20W", className);
+
+  // riched20.dll came from the system folder.
+  wchar_t system[MAX_PATH], loaded[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_TRUE(GetModuleFileNameW(GetModuleHandleW(L"riched20.dll"), loaded, MAX_PATH));
+  EXPECT_EQ(0, _wcsnicmp(system, loaded, wcslen(system))) << "loaded from elsewhere";
+
+  RECT rc = WindowRect(content);
+  MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&rc), 2);
+  EXPECT_EQ(25, rc.left);
+  EXPECT_EQ(60, rc.top);
+  EXPECT_EQ(225, rc.right - rc.left);
+  EXPECT_EQ(75, rc.bottom - rc.top);
+
+  const LONG style = GetWindowLongW(content, GWL_STYLE);
+  EXPECT_TRUE(style & ES_READONLY);
+  EXPECT_TRUE(style & ES_MULTILINE);
+  EXPECT_TRUE(GetWindowLongW(content, GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+  EXPECT_EQ(static_cast<LRESULT>(ENM_LINK), SendMessageW(content, EM_GETEVENTMASK, 0, 0));
+
+  CHARFORMATW cf = {};
+  cf.cbSize = sizeof cf;
+  SendMessageW(content, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&cf));
+  EXPECT_EQ(RGB(0x23, 0x65, 0x99), cf.crTextColor);
+  EXPECT_FALSE(cf.dwEffects & CFE_AUTOCOLOR);
+  PARAFORMAT2 pf = {};
+  pf.cbSize = sizeof pf;
+  SendMessageW(content, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
+  EXPECT_EQ(4, pf.bLineSpacingRule);
+  EXPECT_EQ(275, pf.dyLineSpacing);
+}
+
+// ---- a window in a known state for each test ----
+
+class TipsWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tips_ = GetUpgradeTipsWnd();
+    hwnd_ = tips_->GetSafeHwnd();
+    ASSERT_TRUE(IsWindow(hwnd_));
+    tips_->ShowWindow(SW_HIDE);
+    gui_test::PumpPending(30);  // a tear-down posted by the last test is done
+    fake_host::Reset();
+  }
+
+  HWND content() const { return Content(hwnd_); }
+
+  void Show(const std::wstring& description) {
+    tips_->SetContent(description);
+    tips_->ShowWindow(SW_SHOW);
+  }
+
+  LRESULT Event(WPARAM id, const VARIANT* argument) {
+    return SendMessageW(hwnd_, WM_SKINEVENT, id, reinterpret_cast<LPARAM>(argument));
+  }
+  LRESULT Event(WPARAM id) {
+    VARIANT empty;
+    VariantInit(&empty);
+    return Event(id, &empty);
+  }
+  // The check box's event, as the skin engine reports it: a reference to a VT_I4 state.
+  LRESULT CheckBox(LONG ticked) {
+    VARIANT state;
+    state.vt = VT_I4;
+    state.lVal = ticked;
+    VARIANT argument;
+    argument.vt = VT_BYREF | VT_VARIANT;
+    argument.pvarVal = &state;
+    return Event(kEventNotPrompt, &argument);
+  }
+  // Runs the tear-down the window posted to itself.
+  void FinishTearDown() { gui_test::PumpPending(30); }
+
+  CUpgradeTipsWnd* tips_ = nullptr;
+  HWND hwnd_ = nullptr;
+};
+
+// ---- placement ----
+
+TEST_F(TipsWindowTest, ShownInTheWorkAreasBottomRightCornerAndTopmost) {
+  SetWindowPos(hwnd_, nullptr, 3, 4, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Show(L"新版本修复了若干问题。");
+  ASSERT_TRUE(IsWindowVisible(hwnd_));
+  const RECT work = WorkArea();
+  RECT rc = WindowRect(hwnd_);
+  EXPECT_EQ(work.right, rc.right);
+  EXPECT_EQ(work.bottom, rc.bottom);
+  EXPECT_EQ(258, rc.right - rc.left);
+  EXPECT_EQ(170, rc.bottom - rc.top);
+  EXPECT_TRUE(GetWindowLongW(hwnd_, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+  // Shown again while visible: it stays where it was put.
+  SetWindowPos(hwnd_, nullptr, 10, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  tips_->ShowWindow(SW_SHOW);
+  rc = WindowRect(hwnd_);
+  EXPECT_EQ(10, rc.left);
+  EXPECT_EQ(20, rc.top);
+
+  // Hidden and shown: placed anew.
+  tips_->ShowWindow(SW_HIDE);
+  tips_->ShowWindow(SW_SHOW);
+  rc = WindowRect(hwnd_);
+  EXPECT_EQ(work.right, rc.right);
+  EXPECT_EQ(work.bottom, rc.bottom);
+}
+
+// ---- folding with the real control ----
+
+TEST_F(TipsWindowTest, FourShortLinesShowWholeAndATrailingLineBreakFolds) {
+  const std::wstring four = L"1. 新增歌词同步\r\n2. 修复播放卡顿\r\n3. 优化启动速度\r\n4. 更新皮肤";
+  tips_->SetContent(four);
+  EXPECT_EQ(four, TextOf(content()));
+
+  // The empty fifth line counts as more text: the fourth line ends in the link.
+  tips_->SetContent(four + L"\r\n");
+  const std::wstring shown = TextOf(content());
+  EXPECT_EQ(four.substr(0, four.rfind(L"\r\n") + 2), shown.substr(0, four.rfind(L"\r\n") + 2))
+      << "the first three lines are kept whole";
+  EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+  EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
+}
+
+TEST_F(TipsWindowTest, OneLongLineIsCutAtItsFourthDisplayLine) {
+  std::wstring line;
+  for (int i = 0; i < 12; ++i) line += L"本次升级带来了全新的播放体验。";
+  // What four display lines hold, measured by the control itself.
+  SetWindowTextW(content(), line.c_str());
+  ASSERT_GT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
+  const long fourLines = static_cast<long>(SendMessageW(content(), EM_LINEINDEX, 4, 0));
+
+  tips_->SetContent(line);
+  const std::wstring shown = TextOf(content());
+  EXPECT_EQ(line.substr(0, fourLines - 6) + kSeparatorAndLink, shown);
+  EXPECT_LE(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4) << "the link stays in view";
+}
+
+TEST_F(TipsWindowTest, FiveAndMoreLinesShowFourWithTheLink) {
+  // The fourth line is shorter than the first: it takes the link with no cut.
+  const std::wstring roomy =
+      L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤\r\n音效\r\n其他";
+  tips_->SetContent(roomy);
+  EXPECT_EQ(L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤" + kLink, TextOf(content()));
+
+  // A fourth line as long as the first cannot take the link: it is cut and separated.
+  const std::wstring full = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n更新默认皮肤\r\n其他改进";
+  tips_->SetContent(full);
+  const std::wstring shown = TextOf(content());
+  const std::wstring firstThree = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n";
+  ASSERT_EQ(firstThree, shown.substr(0, firstThree.size()));
+  const std::wstring fourth = shown.substr(firstThree.size());
+  ASSERT_GE(fourth.size(), kSeparatorAndLink.size());
+  EXPECT_EQ(kSeparatorAndLink, fourth.substr(fourth.size() - kSeparatorAndLink.size()));
+  EXPECT_EQ(0u, std::wstring(L"更新默认皮肤").find(fourth.substr(0, fourth.size() - 6)));
+  EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
+
+  // A first line shorter than the link: the cut never reaches into the third line.
+  tips_->SetContent(L"简介\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
+  EXPECT_EQ(L"简介\r\n第二行\r\n第三行\r\n" + kSeparatorAndLink, TextOf(content()));
+}
+
+TEST_F(TipsWindowTest, OnlyTheLinkIsMarkedEvenWithLineBreaksAndAnotherShowCharacter) {
+  const std::wstring description =
+      L"显示效果改进\r\n显卡加速\r\n显示歌词\r\n明显更快的启动速度和更低的内存占用显著\r\n更多";
+  tips_->SetContent(description);
+  const HWND control = content();
+  const std::wstring shown = TextOf(control);
+  ASSERT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+  const long length = ControlLength(control);
+  ASSERT_GT(length, 4);
+  for (long i = 0; i < length; ++i) {
+    EXPECT_EQ(i >= length - 4, HasEffect(control, i, CFE_LINK)) << "position " << i;
+  }
+}
+
+TEST_F(TipsWindowTest, EmptyDescriptionChangesNothing) {
+  tips_->SetContent(L"第一行\r\n第二行");
+  tips_->SetContent(L"");
+  EXPECT_EQ(L"第一行\r\n第二行", TextOf(content()));
+}
+
+TEST_F(TipsWindowTest, ReleasingTheButtonOnTheLinkShowsTheWholeDescription) {
+  std::wstring description = L"更新说明：";
+  for (int i = 1; i <= 7; ++i) description += L"\r\n第" + std::to_wstring(i) + L"项改进";
+  Show(description);
+  const HWND control = content();
+  const std::wstring folded = TextOf(control);
+  ASSERT_NE(description, folded);
+
+  // The middle of the link, in the control's client coordinates.
+  const long end = ControlLength(control);
+  POINTL at = {};
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), end - 2);
+  const LPARAM point = MAKELPARAM(at.x + 2, at.y + 4);
+  SendMessageW(control, WM_MOUSEMOVE, 0, point);
+  SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, point);
+  EXPECT_EQ(folded, TextOf(control)) << "pressing or moving changes nothing";
+  SendMessageW(control, WM_LBUTTONUP, 0, point);
+  EXPECT_EQ(description, TextOf(control));
+
+  // Other mouse messages reported for the link are ignored.
+  tips_->SetContent(description);
+  for (UINT message : {WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_MOUSEMOVE, WM_SETCURSOR}) {
+    ENLINK link = {};
+    link.nmhdr.hwndFrom = control;
+    link.nmhdr.idFrom = IDC_UPGRADE_CONTENT;
+    link.nmhdr.code = EN_LINK;
+    link.msg = message;
+    link.chrg = {end - 4, end};
+    EXPECT_EQ(0, SendMessageW(hwnd_, WM_NOTIFY, IDC_UPGRADE_CONTENT, reinterpret_cast<LPARAM>(&link)));
+    EXPECT_EQ(folded, TextOf(control));
+  }
+}
+
+// ---- skin events ----
+
+TEST_F(TipsWindowTest, CloseAndLaterStoreTheKeepPromptingFlag) {
+  for (WPARAM id : {kEventClose, kEventLater}) {
+    // Ticked and unticked again: prompting goes on.
+    Show(L"说明");
+    EXPECT_EQ(0, CheckBox(1));
+    EXPECT_EQ(0, CheckBox(0));
+    EXPECT_EQ(0, Event(id));
+    EXPECT_FALSE(IsWindowVisible(hwnd_));
+    FinishTearDown();
+
+    // Ticked: prompting stops.
+    Show(L"说明");
+    CheckBox(1);
+    Event(id);
+    FinishTearDown();
+  }
+  EXPECT_EQ((std::vector<LONG>{TRUE, FALSE, TRUE, FALSE}), fake_host::Recorded().promptUpgradeStored);
+  EXPECT_TRUE(fake_host::Recorded().scheduledUpgrades.empty());
+}
+
+TEST_F(TipsWindowTest, InstallSchedulesThroughTheHostAndStoresNothing) {
+  Show(L"说明");
+  CheckBox(1);
+  EXPECT_EQ(0, Event(kEventInstall));
+  EXPECT_EQ(std::vector<LONG>{0}, fake_host::Recorded().scheduledUpgrades);
+  EXPECT_TRUE(fake_host::Recorded().promptUpgradeStored.empty());
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
+TEST_F(TipsWindowTest, InstallWithoutTheHostsObjectLeavesTheWindowShown) {
+  Show(L"说明");
+  fake_host::Configured().upgradeHostAvailable = false;
+  EXPECT_EQ(0, Event(kEventInstall));
+  EXPECT_EQ(1, fake_host::Recorded().upgradeHostRequests);
+  EXPECT_TRUE(IsWindowVisible(hwnd_));
+  FinishTearDown();
+  // Still answering: Later works as ever.
+  EXPECT_EQ(0, Event(kEventLater));
+  EXPECT_EQ(std::vector<LONG>{TRUE}, fake_host::Recorded().promptUpgradeStored);
+}
+
+TEST_F(TipsWindowTest, AfterATearDownEveryEventIsAnsweredWithOne) {
+  Show(L"说明");
+  Event(kEventLater);
+  FinishTearDown();
+  ASSERT_TRUE(IsWindow(hwnd_));
+  const size_t stored = fake_host::Recorded().promptUpgradeStored.size();
+  EXPECT_EQ(1, Event(kEventClose));
+  EXPECT_EQ(1, Event(kEventInstall));
+  EXPECT_EQ(1, Event(kEventLater));
+  EXPECT_EQ(1, CheckBox(1));
+  EXPECT_EQ(1, Event(4242));
+  EXPECT_EQ(stored, fake_host::Recorded().promptUpgradeStored.size());
+  EXPECT_EQ(0, fake_host::Recorded().upgradeHostRequests);
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
+TEST_F(TipsWindowTest, OtherArgumentShapesLeaveTheFlag) {
+  Show(L"说明");
+  CheckBox(1);  // ticked: FALSE would be stored
+  VARIANT direct;
+  direct.vt = VT_I4;
+  direct.lVal = 0;
+  EXPECT_EQ(0, Event(kEventNotPrompt, &direct));
+  VARIANT shortState;
+  shortState.vt = VT_I2;
+  shortState.iVal = 0;
+  VARIANT refShort;
+  refShort.vt = VT_BYREF | VT_VARIANT;
+  refShort.pvarVal = &shortState;
+  EXPECT_EQ(0, Event(kEventNotPrompt, &refShort));
+  LONG zero = 0;
+  VARIANT refLong;
+  refLong.vt = VT_BYREF | VT_I4;
+  refLong.plVal = &zero;
+  EXPECT_EQ(0, Event(kEventNotPrompt, &refLong));
+  VARIANT refNothing;
+  refNothing.vt = VT_BYREF | VT_VARIANT;
+  refNothing.pvarVal = nullptr;
+  EXPECT_EQ(0, Event(kEventNotPrompt, &refNothing));
+  EXPECT_EQ(0, SendMessageW(hwnd_, WM_SKINEVENT, kEventNotPrompt, 0));
+  Event(kEventLater);
+  EXPECT_EQ(std::vector<LONG>{FALSE}, fake_host::Recorded().promptUpgradeStored);
+}
+
+// ---- a second prompt in the same process ----
+
+TEST_F(TipsWindowTest, SecondPromptAfterATearDownIsSkinnedAndAnswersAgain) {
+  Show(L"第一次提示");
+  CheckBox(1);
+  Event(kEventClose);
+  FinishTearDown();
+  EXPECT_EQ(1, Event(kEventLater));  // torn down
+
+  const int settingsBefore = fake_host::Recorded().settingsCreated;
+  const int skinsBefore = fake_host::Recorded().skinWindowsCreated;
+  Show(L"第二次提示");
+  EXPECT_EQ(settingsBefore + 1, fake_host::Recorded().settingsCreated);
+  EXPECT_EQ(skinsBefore + 1, fake_host::Recorded().skinWindowsCreated);
+  EXPECT_EQ(L"第二次提示", TextOf(content()));
+
+  // Drawn by the skin: the button faces differ from the plain background.
+  gui_test::PumpPending(30);
+  const gui_test::Capture drawn = gui_test::PrintClient(hwnd_);
+  ASSERT_EQ(258, drawn.width);
+  EXPECT_NE(drawn.At(5, 5), drawn.At(167, 141));
+
+  // The new check box starts unticked, and so does the flag: Later keeps prompting.
+  EXPECT_EQ(0, Event(kEventLater));
+  EXPECT_EQ((std::vector<LONG>{FALSE, TRUE}), fake_host::Recorded().promptUpgradeStored);
+}
+
+// ---- real input ----
+
+TEST_F(TipsWindowTest, RealMouseClickOnLaterReachesTheHandler) {
+  Show(L"点击稍后");
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return IsWindowVisible(hwnd_) != FALSE; }));
+  SetForegroundWindow(hwnd_);
+  const RECT rc = WindowRect(hwnd_);
+  const POINT later = {rc.left + 225, rc.top + 150};
+  ASSERT_EQ(hwnd_, WindowFromPoint(later));
+  SetCursorPos(later.x, later.y);
+  gui_test::PumpPending(50);
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ASSERT_EQ(2u, SendInput(2, inputs, sizeof(INPUT)));
+  EXPECT_TRUE(gui_test::PumpUntil([] { return !fake_host::Recorded().promptUpgradeStored.empty(); }));
+  EXPECT_EQ(std::vector<LONG>{TRUE}, fake_host::Recorded().promptUpgradeStored);
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
+// ---- a picture for people ----
+
+TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
+  Show(L"Cadenza 5.2 升级内容：\r\n"
+       L"1. 全新的歌词同步，支持逐字高亮显示\r\n"
+       L"2. Faster startup and lower memory use\r\n"
+       L"3. 修复部分 MP3 文件播放卡顿的问题\r\n"
+       L"4. New skins for high-DPI screens\r\n"
+       L"5. 优化在线音乐库的搜索速度");
+  gui_test::PumpPending(300);
+  UpdateWindow(hwnd_);
+  UpdateWindow(content());
+  gui_test::PumpPending(200);
+  const gui_test::Capture picture = gui_test::CaptureScreen(WindowRect(hwnd_));
+  ASSERT_EQ(258, picture.width);
+  ASSERT_EQ(170, picture.height);
+  wchar_t full[MAX_PATH];
+  ASSERT_TRUE(GetFullPathNameW((gui_test::ProgramFolder() + L"..\\tips_window.png").c_str(),
+                               MAX_PATH, full, nullptr));
+  EXPECT_TRUE(gui_test::WritePng(picture, full));
+  const std::wstring shown = TextOf(content());
+  EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+}
+
+// ---- unloading: the last test, since it replaces the process-wide window ----
+
+TEST(TipsWindowUnload, DestroyingTheObjectDestroysItsWindowAndUnregistersItsClass) {
+  const HWND old = GetUpgradeTipsWnd()->GetSafeHwnd();
+  ASSERT_TRUE(IsWindow(old));
+  DestroyUpgradeTipsWnd();
+  EXPECT_FALSE(IsWindow(old));
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  EXPECT_FALSE(GetClassInfoExW(ThisModule(), L"CadenzaUpgradeWnd", &wc));
+
+  // A later use starts over with a new, skinned window.
+  fake_host::Reset();
+  CUpgradeTipsWnd* again = GetUpgradeTipsWnd();
+  ASSERT_TRUE(IsWindow(again->GetSafeHwnd()));
+  EXPECT_EQ(1, fake_host::Recorded().skinWindowsCreated);
+  RECT rc = WindowRect(again->GetSafeHwnd());
+  EXPECT_EQ(258, rc.right - rc.left);
+}
+
+}  // namespace
