@@ -19,9 +19,9 @@
 #include "res/component_ids.h"
 #include "store/handles.h"
 
-namespace {
-
-// The platform registrar (atl.dll) that applies .rgs scripts.
+// The platform registrar (atl.dll) that applies .rgs scripts. Its interfaces are declared at
+// namespace scope: inside an unnamed namespace the compiler may assume it sees every
+// implementation of them and turn the calls into nothing.
 const CLSID CLSID_Registrar = {0x44ec053a, 0x400f, 0x11d0, {0x9d, 0xcd, 0x00, 0xa0, 0xc9, 0x03, 0x91, 0xd3}};
 
 struct IRegistrarBase : public IUnknown {
@@ -38,7 +38,6 @@ struct IRegistrar : public IRegistrarBase {
   virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
   virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR file, UINT id, LPCOLESTR type) = 0;
 };
-}  // namespace
 __CRT_UUID_DECL(IRegistrar, 0x44ec053b, 0x400f, 0x11d0, 0x9d, 0xcd, 0x00, 0xa0, 0xc9, 0x03, 0x91, 0xd3)
 
 namespace {

@@ -198,15 +198,26 @@ TEST_F(ComServerTest, LockCountFollowsObjectsAndServerLocks) {
   EXPECT_EQ(S_OK, canUnloadNow());
 }
 
+// The library's own registration entry points leave the registry exactly as they find it.
 TEST_F(ComServerTest, SelfRegistrationWritesNothing) {
-  const std::wstring classKey = L"CLSID\\{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}";
-  HKEY key = nullptr;
-  ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, &key))
-      << "registered by an earlier run; clean the prefix";
+  auto exists = [](HKEY root, const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+  };
+  const wchar_t* keys[] = {L"CLSID\\{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}", L"Cadenza_Upgrade.UpgradeHost",
+                           L"Cadenza_Upgrade.UpgradeHost.1", L"AppID\\Cadenza_Upgrade.DLL",
+                           L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}"};
+  std::vector<bool> before;
+  for (const wchar_t* key : keys) before.push_back(exists(HKEY_CLASSES_ROOT, key) || exists(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + key).c_str()));
   EXPECT_EQ(S_OK, registerServer());
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, &key));
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Cadenza_Upgrade.UpgradeHost", 0, KEY_READ, &key));
   EXPECT_EQ(S_OK, unregisterServer());
+  EXPECT_EQ(S_OK, registerServer());
+  for (size_t i = 0; i < std::size(keys); ++i)
+    EXPECT_EQ(before[i], exists(HKEY_CLASSES_ROOT, keys[i]) || exists(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + keys[i]).c_str()))
+        << Narrow(keys[i]);
+  EXPECT_FALSE(before[0]) << "the class is registered in this prefix; the check above proves little";
 }
 
 TEST_F(ComServerTest, CarriesItsRegistrationDataTypeLibraryAndVersion) {

@@ -72,18 +72,6 @@ TEST(RegistrationTool, RegistersPerUserAndUnregistersAgain) {
   EXPECT_EQ(kAppId, UserClassValue(L"AppID\\Cadenza_Upgrade.DLL", L"AppID"));
   EXPECT_TRUE(UserClassKeyExists(L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0"));
 
-  // A client now creates the class by its ProgID.
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  {
-    CLSID clsid = {};
-    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Cadenza_Upgrade.UpgradeHost", &clsid));
-    EXPECT_EQ(CLSID_UpgradeHost, clsid);
-    Microsoft::WRL::ComPtr<IUpgradeHost> host;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUpgradeHost,
-                                     reinterpret_cast<void**>(host.GetAddressOf())));
-  }
-  CoUninitialize();
-
   ASSERT_EQ(0u, RunTool(L"/unregister \"" + dll + L"\""));
   EXPECT_FALSE(UserClassKeyExists(cls));
   EXPECT_FALSE(UserClassKeyExists(L"Cadenza_Upgrade.UpgradeHost"));
@@ -93,6 +81,39 @@ TEST(RegistrationTool, RegistersPerUserAndUnregistersAgain) {
   EXPECT_FALSE(UserClassKeyExists(L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}"));
   EXPECT_TRUE(UserClassKeyExists(L"CLSID"));  // kept: not ours alone
   EXPECT_TRUE(UserClassKeyExists(L"AppID"));
+}
+
+// For the machine the same scripts go to HKEY_CLASSES_ROOT, where COM finds the class by its
+// ProgID. (Wine does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT, so only a machine
+// registration is visible to COM in a Wine prefix; on Windows a per-user one is as well.)
+TEST(RegistrationTool, RegistersForTheMachineAndCOMCreatesTheClass) {
+  const std::wstring dll = GetModuleFolder() + L"Cadenza_Upgrade.dll";
+  ASSERT_EQ(0u, RunTool(L"/machine \"" + dll + L"\""));
+  struct Unregister {
+    std::wstring dll;
+    ~Unregister() { RunTool(L"/machine /unregister \"" + dll + L"\""); }
+  } unregisterAtEnd{dll};
+
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    CLSID clsid = {};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Cadenza_Upgrade.UpgradeHost", &clsid));
+    EXPECT_EQ(CLSID_UpgradeHost, clsid);
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Cadenza_Upgrade.UpgradeHost.1", &clsid));
+    Microsoft::WRL::ComPtr<IUpgradeHost> host;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUpgradeHost,
+                                     reinterpret_cast<void**>(host.GetAddressOf())));
+    Microsoft::WRL::ComPtr<ITypeLib> typeLib;
+    EXPECT_EQ(S_OK, LoadRegTypeLib(LIBID_Cadenza_UpgradeLib, 1, 0, LOCALE_NEUTRAL, typeLib.GetAddressOf()));
+  }
+  CoUninitialize();
+
+  EXPECT_EQ(0u, RunTool(L"/machine /unregister \"" + dll + L"\""));
+  HKEY key = nullptr;
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, kClsidKey, 0, KEY_READ, &key));
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Cadenza_Upgrade.UpgradeHost", 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ, &key));  // kept
+  RegCloseKey(key);
 }
 
 TEST(RegistrationTool, RefusesWhatItCannotRegister) {

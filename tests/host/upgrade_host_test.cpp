@@ -143,10 +143,12 @@ TEST_F(UpgradeHostTest, CheckWithPromptingOffAndANewerVersionPromptsAgain) {
   FakeHost().promptUpgrade = 0;
   FakeHost().promptedVersion = kAppVersion + 1;
   EXPECT_EQ(S_OK, host->CheckUpgrade(0));
+  std::vector<std::wstring> calls = Calls();
+  calls.resize(std::min<size_t>(5, calls.size()));  // the tips window's own calls follow
   EXPECT_EQ((std::vector<std::wstring>{L"CreateSettings", L"GetPromptUpgrade", L"GetPromptedVersion",
                                        L"SetPromptUpgrade(1)",
                                        L"SetPromptedVersion(" + std::to_wstring(kAppVersion + 2) + L")"}),
-            std::vector<std::wstring>(Calls().begin(), Calls().begin() + std::min<size_t>(5, Calls().size())));
+            calls);
   EXPECT_EQ(1, FakeHost().promptUpgrade);
   Pump(200);
   EXPECT_NE(nullptr, ShownTipsWindow());
