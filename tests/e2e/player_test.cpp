@@ -1,0 +1,184 @@
+// The reference player Cadenza.exe driving the component end to end, in a staged installation
+// folder: the whole road of one request (a pending package, the tips window, Install pressed
+// with the mouse, the updater started with the install line), the player build probe against
+// player files with different version resources, and a forced upgrade answered in a message box.
+#include <gtest/gtest.h>
+
+#include "refhost/stamp/version_stamp.h"
+#include "refhost/updater/updater_log.h"
+#include "store/update_folders.h"
+#include "tests/common/test_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr DWORD kAppVersion = 327681;  // 5.1
+
+struct PlayerRun {
+  DWORD exitCode = 0xDEAD;
+  std::string output;
+};
+
+// A staged installation: the player, the component, the common libraries and the updater.
+class StagedPlayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const wchar_t* file : {L"Cadenza.exe", L"Cadenza_Upgrade.dll", L"CadenzaCommon.dll",
+                                L"CadenzaWidget_MFC.dll", L"CadenzaUpdate.exe"})
+      ASSERT_TRUE(CopyFileW((GetModuleFolder() + file).c_str(), (install / file).c_str(), FALSE));
+    dataFolder = GetUpdateDataFolder((install / L"CadenzaUpdate.exe").c_str());
+    RemoveTree(dataFolder);
+    CreateDirectoryW((GetAppDataFolder() + L"CadenzaUpdate").c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(dataFolder.c_str(), nullptr));
+  }
+  void TearDown() override { RemoveTree(dataFolder); }
+
+  void WriteRecord(DWORD version, WORD build, const std::wstring& description = L"更快的播放\\nFaster playback") {
+    std::wstring text = L"[Cadenza]\r\nUpdateRecord_S_bScheduleInstallation=1\r\nUpdateRecord_S_bCrisisPack=0\r\n"
+        L"UpdateRecord_S_strModuleType=Cadenza\r\nUpdateRecord_S_dwVersion=" + std::to_wstring(version) +
+        L"\r\nUpdateRecord_S_wPatchNum=0\r\nUpdateRecord_S_wBuildNum=" + std::to_wstring(build) +
+        L"\r\nUpdateRecord_S_strVersionName=5.2\r\nUpdateRecord_S_strDescription=" + description +
+        L"\r\nUpdateRecord_S_strZipFileName=c.zip\r\nUpdateRecord_S_strExeFileName=setup.exe\r\n"
+        L"UpdateRecord_S_byarHash=00112233445566778899AABBCCDDEEFF\r\n";
+    ASSERT_TRUE(WriteUnicodeText(dataFolder + L"CadenzaUpdate.ini", text));
+  }
+
+  // Runs the staged player; `answer` (IDYES/IDNO, or 0) answers a message box it opens.
+  PlayerRun Run(const std::wstring& arguments, int answer = 0, DWORD timeoutMs = 60000) {
+    PlayerRun run;
+    const std::wstring outputPath = work / L"player-output.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    UniqueFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_ALWAYS, 0, nullptr));
+    SetEnvironmentVariableW(L"CADENZA_APP_VERSION", std::to_wstring(kAppVersion).c_str());
+    SetEnvironmentVariableW(L"CADENZA_LOG_FOLDER", logs.path().c_str());
+    SetEnvironmentVariableW(L"CADENZA_PROFILE", (work / L"Cadenza.ini").c_str());
+    std::wstring line = L"\"" + (install / L"Cadenza.exe") + L"\" " + arguments + L" --direct";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output.get();
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  install.path().c_str(), &si, &pi);
+    output.reset();
+    EXPECT_TRUE(started);
+    if (!started) return run;
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
+      if (answer != 0) AnswerMessageBoxOf(pi.dwProcessId, answer);
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 0xDEAD);
+    GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    run.output = ReadBytes(outputPath);
+    return run;
+  }
+
+  static void AnswerMessageBoxOf(DWORD processId, int answer) {
+    struct Search { DWORD pid; HWND box; } search = {processId, nullptr};
+    EnumWindows([](HWND window, LPARAM param) -> BOOL {
+      auto* s = reinterpret_cast<Search*>(param);
+      DWORD pid = 0;
+      GetWindowThreadProcessId(window, &pid);
+      wchar_t cls[16] = {};
+      GetClassNameW(window, cls, 16);
+      if (pid == s->pid && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(window)) {
+        s->box = window;
+        return FALSE;
+      }
+      return TRUE;
+    }, reinterpret_cast<LPARAM>(&search));
+    if (search.box) PostMessageW(search.box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+  }
+
+  std::vector<std::wstring> UpdaterLog(size_t count, DWORD timeoutMs = 15000) {
+    const DWORD start = GetTickCount();
+    std::vector<std::wstring> lines;
+    while ((lines = ReadUpdaterLog(dataFolder + kUpdaterLogName)).size() < count && GetTickCount() - start < timeoutMs)
+      Sleep(50);
+    return lines;
+  }
+  std::wstring Quoted() { return L"\"" + (install / L"CadenzaUpdate.exe") + L"\""; }
+
+  TempFolder install, work, logs;
+  std::wstring dataFolder;
+};
+
+}  // namespace
+
+TEST_F(StagedPlayer, WholeRoadFromCheckToTheStartedInstaller) {
+  WriteRecord(kAppVersion + 1, 0);
+  const std::wstring picture = work / L"tips.png";
+  PlayerRun run = Run(L"check 0 --press install --wait 30 --picture \"" + picture + L"\"");
+  EXPECT_EQ(0u, run.exitCode) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("CheckUpgrade(0) -> 0x00000000 S_OK")) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("the tips window is shown")) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("the tips window was closed")) << run.output;
+  EXPECT_GT(ReadBytes(picture).size(), 1000u);
+
+  auto lines = UpdaterLog(1);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(L"install\t" + Quoted() + L"  /install /newpath \"Cadenza\"", lines[0]);
+  const std::string log = ReadBytes(logs / L"music.txt");
+  EXPECT_NE(std::string::npos, log.find("Upgrade Content:")) << log;
+  const std::wstring settings = ReadText(work / L"Cadenza.ini");
+  EXPECT_NE(std::wstring::npos, settings.find(L"PromptedVersion=" + std::to_wstring(kAppVersion + 1)));
+}
+
+TEST_F(StagedPlayer, LaterStoresTheKeepPromptingFlagAndStartsNothing) {
+  WriteRecord(kAppVersion + 1, 0);
+  PlayerRun run = Run(L"check 0 --press later --wait 30");
+  EXPECT_EQ(0u, run.exitCode) << run.output;
+  EXPECT_NE(std::wstring::npos, ReadText(work / L"Cadenza.ini").find(L"PromptUpgrade=1"));
+  EXPECT_TRUE(UpdaterLog(1, 1500).empty());
+}
+
+// The build is the whole third field of the player's file version; the package is newer only
+// when its build is above it (the versions being equal here).
+TEST_F(StagedPlayer, PlayerBuildComesFromTheWholeThirdVersionField) {
+  struct Case { const wchar_t* version; WORD recordBuild; bool installs; };
+  const Case cases[] = {
+      {L"5.1.255.0", 256, true}, {L"5.1.255.0", 255, false},
+      {L"5.1.256.0", 256, false}, {L"5.1.256.0", 257, true},
+      {L"1.2.300.4", 300, false}, {L"1.2.300.4", 301, true},
+      {nullptr, 1, true}, {nullptr, 0, false},  // no version resource: build 0
+  };
+  size_t started = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.version ? Narrow(c.version) : "no version") << " record build " << c.recordBuild);
+    DWORD ms = 0, ls = 0;
+    if (c.version) {
+      ASSERT_TRUE(ParseFileVersion(c.version, ms, ls));
+      ASSERT_TRUE(StampFileVersion(install / L"Cadenza.exe", ms, ls));
+    } else {
+      ASSERT_TRUE(RemoveFileVersion(install / L"Cadenza.exe"));
+    }
+    WriteRecord(kAppVersion, c.recordBuild);
+    PlayerRun run = Run(L"scheduled 0");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    if (c.installs) ++started;
+    auto lines = UpdaterLog(started, c.installs ? 15000 : 1000);
+    EXPECT_EQ(started, lines.size());
+    // A stale package has its schedule flag cleared instead.
+    EXPECT_EQ(!c.installs, ReadText(dataFolder + L"CadenzaUpdate.ini").find(L"Installation=0") != std::wstring::npos);
+  }
+}
+
+TEST_F(StagedPlayer, ForcedUpgradeAnsweredYesStartsACheckAndTriggersTheHost) {
+  PlayerRun run = Run(L"force --prompt \"Please upgrade now\"", IDYES);
+  EXPECT_EQ(0u, run.exitCode) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("Trigger(1)")) << run.output;
+  auto lines = UpdaterLog(1);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(L"specific\t" + Quoted() + L"  /newpath  /specific \"Cadenza\"", lines[0]);
+}
+
+TEST_F(StagedPlayer, UsageAndMissingComponentHaveTheirOwnExitCodes) {
+  EXPECT_EQ(1u, Run(L"frobnicate").exitCode);
+  EXPECT_EQ(1u, Run(L"check").exitCode);
+  ASSERT_TRUE(DeleteFileW((install / L"Cadenza_Upgrade.dll").c_str()));
+  PlayerRun run = Run(L"check 0");
+  EXPECT_EQ(3u, run.exitCode) << run.output;
+}
