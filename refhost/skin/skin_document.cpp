@@ -157,12 +157,19 @@ bool ParseXml(const std::wstring& text, XmlElement& root) {
   CreateXmlReaderFn create = XmlReaderFactory();
   if (create == nullptr) return false;
 
-  // UTF-16LE with a byte-order mark, so the reader needs no declaration to know the encoding.
+  // UTF-8 with a byte-order mark, so the reader needs no declaration to know the encoding.
+  // (Wine's reader loses its place in UTF-16 input longer than its 8 KiB read buffer.)
   std::wstring body = WithoutDeclaration(text);
-  std::wstring bytes = L"\xFEFF" + body;
+  int size = WideCharToMultiByte(CP_UTF8, 0, body.data(), static_cast<int>(body.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  if (size < 0 || (size == 0 && !body.empty())) return false;
+  std::string bytes = "\xEF\xBB\xBF";
+  bytes.resize(3 + static_cast<size_t>(size));
+  WideCharToMultiByte(CP_UTF8, 0, body.data(), static_cast<int>(body.size()), bytes.data() + 3, size,
+                      nullptr, nullptr);
   ComPtr<IStream> stream;
   stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()),
-                                  static_cast<UINT>(bytes.size() * sizeof(wchar_t))));
+                                  static_cast<UINT>(bytes.size())));
   if (!stream) return false;
   ComPtr<IXmlReader> reader;
   if (FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(reader.GetAddressOf()), nullptr)))

@@ -24,33 +24,7 @@ BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR f
   return FALSE;  // the first is enough
 }
 
-// The language of the file's version resource (neutral when it cannot be read).
-WORD VersionLanguage(const std::wstring& path) {
-  WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
-  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (image == nullptr) return language;
-  EnumResourceLanguagesW(image, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), FirstLanguage,
-                         reinterpret_cast<LONG_PTR>(&language));
-  FreeLibrary(image);
-  return language;
-}
-
-bool WriteVersionResource(const std::wstring& path, WORD language, void* data, DWORD size) {
-  HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
-  if (update == nullptr) return false;
-  if (!UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), language, data, size)) {
-    EndUpdateResourceW(update, TRUE);
-    return false;
-  }
-  return EndUpdateResourceW(update, FALSE) != FALSE;
-}
-
 }  // namespace
-
-bool RemoveFileVersion(const std::wstring& path) {
-  if (GetFileVersionInfoSizeW(path.c_str(), nullptr) == 0) return true;  // none to remove
-  return WriteVersionResource(path, VersionLanguage(path), nullptr, 0);
-}
 
 bool StampFileVersion(const std::wstring& path, DWORD versionMS, DWORD versionLS) {
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
@@ -66,5 +40,19 @@ bool StampFileVersion(const std::wstring& path, DWORD versionMS, DWORD versionLS
 
   // The resource itself is the block's first wLength bytes (the platform adds scratch space).
   const WORD resourceLength = *reinterpret_cast<const WORD*>(block.data());
-  return WriteVersionResource(path, VersionLanguage(path), block.data(), resourceLength);
+  WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (image == nullptr) return false;
+  EnumResourceLanguagesW(image, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), FirstLanguage,
+                         reinterpret_cast<LONG_PTR>(&language));
+  FreeLibrary(image);
+
+  HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
+  if (update == nullptr) return false;
+  if (!UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), language, block.data(),
+                       resourceLength)) {
+    EndUpdateResourceW(update, TRUE);
+    return false;
+  }
+  return EndUpdateResourceW(update, FALSE) != FALSE;
 }

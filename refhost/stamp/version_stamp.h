@@ -10,6 +10,3 @@ bool ParseFileVersion(const std::wstring& text, DWORD& versionMS, DWORD& version
 // Rewrites the fixed file version (and product version) of the file's existing version
 // resource. False when the file has no version resource or cannot be updated.
 bool StampFileVersion(const std::wstring& path, DWORD versionMS, DWORD versionLS);
-
-// Removes the version resource, so that the file claims no version at all.
-bool RemoveFileVersion(const std::wstring& path);

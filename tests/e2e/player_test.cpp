@@ -153,7 +153,8 @@ TEST_F(StagedPlayer, PlayerBuildComesFromTheWholeThirdVersionField) {
       ASSERT_TRUE(ParseFileVersion(c.version, ms, ls));
       ASSERT_TRUE(StampFileVersion(install / L"Cadenza.exe", ms, ls));
     } else {
-      ASSERT_TRUE(RemoveFileVersion(install / L"Cadenza.exe"));
+      ASSERT_TRUE(CopyFileW((GetModuleFolder() + L"CadenzaNoVersion.exe").c_str(),
+                            (install / L"Cadenza.exe").c_str(), FALSE));
     }
     WriteRecord(kAppVersion, c.recordBuild);
     PlayerRun run = Run(L"scheduled 0");

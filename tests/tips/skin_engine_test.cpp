@@ -69,6 +69,17 @@ TEST(SkinDocument, ModulePathWithAnAmpersandSurvivesTheDocument) {
   EXPECT_EQ(path, layout.elements[6].images[5].module);
 }
 
+// A deep installation folder makes the document longer than the XML reader's first buffer.
+TEST(SkinDocument, LongModulePathsGiveTheWholeLayout) {
+  for (size_t length : {40u, 120u, 400u}) {
+    const std::wstring path = L"C:\\" + std::wstring(length, L'd') + L"\\Cadenza_Upgrade.dll";
+    skin::Layout layout;
+    ASSERT_TRUE(skin::LoadLayout(BuildTipsSkinDocument(path), layout)) << length;
+    EXPECT_EQ(258, layout.size.cx);
+    EXPECT_EQ(path, layout.elements[6].images[5].module);
+  }
+}
+
 TEST(SkinDocument, BadDocumentsAreRefused) {
   skin::Layout layout;
   EXPECT_FALSE(skin::LoadLayout(L"", layout));
