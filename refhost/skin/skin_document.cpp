@@ -162,7 +162,7 @@ bool ParseXml(const std::wstring& text, XmlElement& root) {
   std::wstring body = WithoutDeclaration(text);
   int size = WideCharToMultiByte(CP_UTF8, 0, body.data(), static_cast<int>(body.size()), nullptr, 0,
                                  nullptr, nullptr);
-  if (size < 0 || (size == 0 && !body.empty())) return false;
+  if (size <= 0) return false;  // nothing to read (the reader does not cope with empty input)
   std::string bytes = "\xEF\xBB\xBF";
   bytes.resize(3 + static_cast<size_t>(size));
   WideCharToMultiByte(CP_UTF8, 0, body.data(), static_cast<int>(body.size()), bytes.data() + 3, size,
