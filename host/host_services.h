@@ -376,6 +376,10 @@ inline constexpr IID IID_IHostSkinWindow = {0x657193b9, 0x93e7, 0x4710, {0xab, 0
 // The provider's creating operations, by their position in its method table.
 enum class HostObject { Settings = 4, AppControl = 10, SkinWindow = 11, UpgradeHost = 33 };
 
+// Creates the provider into `cachedProvider` when it is still NULL (nothing is cached on failure;
+// a cached pointer is never released). S_OK when a provider is cached.
+HRESULT ObtainHostProvider(IHostServiceProvider*& cachedProvider);
+
 // Obtains one host object: creates the provider into `cachedProvider` when it is still NULL
 // (nothing is cached on failure; the pointer is never released), calls the creating operation,
 // and queries what it returned for `riid` into *ppv. The result is the creating operation's

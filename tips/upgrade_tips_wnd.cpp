@@ -15,20 +15,6 @@ namespace {
 // The tips window's own cached provider: set at the first successful creation, never released.
 IHostServiceProvider* g_pTipsHostProvider = nullptr;
 
-// Creates the provider into the cached pointer when it is still NULL.
-HRESULT ObtainTipsHostProvider() {
-  if (g_pTipsHostProvider != nullptr) return S_OK;
-  IHostServiceProvider* provider = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_HostServiceProvider, nullptr,
-                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                    CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                                IID_IHostServiceProvider, reinterpret_cast<void**>(&provider));
-  if (FAILED(hr)) return hr;
-  if (provider == nullptr) return E_FAIL;
-  g_pTipsHostProvider = provider;
-  return S_OK;
-}
-
 constexpr DWORD kContentExStyle = WS_EX_TRANSPARENT;
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE;
 constexpr COLORREF kContentColor = RGB(0x23, 0x65, 0x99);
@@ -227,7 +213,7 @@ CUpgradeTipsWnd* GetUpgradeTipsWnd() {
   if (holder.Get() != nullptr) return holder.Get();
 
   HWND hOwner = nullptr;
-  if (SUCCEEDED(ObtainTipsHostProvider()) &&
+  if (SUCCEEDED(ObtainHostProvider(g_pTipsHostProvider)) &&
       FAILED(g_pTipsHostProvider->GetMainWindow(&hOwner))) {
     hOwner = nullptr;
   }
