@@ -64,6 +64,51 @@ DWORD HandlesInSystemTable() {
   }
 }
 
+// GDI objects in use in the process's GDI handle table (the one the PEB points to), for
+// platforms whose GetGuiResources answers 0. Wine keeps this table per process with 24-byte
+// entries whose type byte (offset 14) is 0 when free. The reading is trusted only when the
+// table is readable whole and counts a brush made and deleted here; else false.
+bool GdiObjectsInSharedTable(DWORD& count) {
+  constexpr size_t kEntries = 0x10000;
+  constexpr size_t kEntrySize = 24;
+  constexpr size_t kTypeOffset = 14;
+  constexpr size_t kGdiTableInPeb = 0xF8;
+  struct BasicInformation {
+    LONG exitStatus;
+    const BYTE* peb;
+    ULONG_PTR affinity, basePriority, processId, parentProcessId;
+  } basic = {};
+  using QueryFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  if (query == nullptr || query(GetCurrentProcess(), 0 /* ProcessBasicInformation */, &basic,
+                                sizeof basic, nullptr) < 0 || basic.peb == nullptr)
+    return false;
+  const BYTE* table = *reinterpret_cast<const BYTE* const*>(basic.peb + kGdiTableInPeb);
+  if (table == nullptr) return false;
+  for (size_t offset = 0; offset < kEntries * kEntrySize;) {
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(table + offset, &region, sizeof region) == 0 || region.State != MEM_COMMIT ||
+        !(region.Protect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY)))
+      return false;
+    offset = static_cast<size_t>(static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize -
+                                 table);
+  }
+  auto inUse = [table] {
+    DWORD n = 0;
+    for (size_t i = 0; i < kEntries; ++i) n += table[i * kEntrySize + kTypeOffset] != 0;
+    return n;
+  };
+  const DWORD before = inUse();
+  HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+  const DWORD with = inUse();
+  DeleteObject(brush);
+  const DWORD after = inUse();
+  if (brush == nullptr || with != before + 1 || after != before) return false;
+  count = after;
+  return true;
+}
+
 BOOL CALLBACK CountChild(HWND, LPARAM count) {
   ++*reinterpret_cast<DWORD*>(count);
   return TRUE;
@@ -127,13 +172,32 @@ ResourceCounts ResourceCounts::Take() {
   // Wine answers 0 with ERROR_CALL_NOT_IMPLEMENTED; a live process has at least one of each.
   counts.guiCounted = gdiError != ERROR_CALL_NOT_IMPLEMENTED &&
                       (counts.gdiObjects != 0 || counts.userObjects != 0);
+  if (!counts.guiCounted) counts.gdiFromTable = GdiObjectsInSharedTable(counts.gdiObjects);
   EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&counts.windows));
   return counts;
 }
 
 bool ResourceCounts::SameAs(const ResourceCounts& other) const {
   return handles == other.handles && gdiObjects == other.gdiObjects &&
+         gdiFromTable == other.gdiFromTable &&
          userObjects == other.userObjects && windows == other.windows;
+}
+
+std::string CountsChange(const ResourceCounts& before, const ResourceCounts& after) {
+  auto change = [](DWORD a, DWORD b) { return std::to_string(a) + " -> " + std::to_string(b); };
+  std::string text = "handles " + change(before.handles, after.handles);
+  if (before.handlesFromTable) text += " (system handle table)";
+  text += ", windows " + change(before.windows, after.windows);
+  if (before.guiCounted) {
+    text += ", GDI objects " + change(before.gdiObjects, after.gdiObjects) + ", USER objects " +
+            change(before.userObjects, after.userObjects);
+  } else if (before.gdiFromTable) {
+    text += ", GDI objects " + change(before.gdiObjects, after.gdiObjects) +
+            " (process GDI table), USER objects not counted by this platform";
+  } else {
+    text += ", GDI/USER objects not counted by this platform";
+  }
+  return text;
 }
 
 bool WriteRecord(const std::wstring& path, bool scheduled) {

@@ -37,11 +37,15 @@ struct ResourceCounts {
   DWORD gdiObjects = 0;
   DWORD userObjects = 0;
   bool guiCounted = false;  // false: the platform does not count GDI/USER objects
+  bool gdiFromTable = false;  // not counted by the platform: GDI objects read from its table
   DWORD windows = 0;        // top-level and child windows of this process
 
   static ResourceCounts Take();
   bool SameAs(const ResourceCounts& other) const;
 };
+
+// "handles 32 -> 32 (...), windows 0 -> 0, GDI objects ...": the counts before and after.
+std::string CountsChange(const ResourceCounts& before, const ResourceCounts& after);
 
 // The update record of the player module, as the updater writes it (UTF-16 with a mark).
 // scheduled: UpdateRecord_S_bScheduleInstallation.

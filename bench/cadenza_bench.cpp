@@ -30,7 +30,7 @@ using namespace bench;
 namespace {
 
 constexpr double kTargetRatio = 1.5;
-constexpr int kWarmUpCalls = 100;
+constexpr int kMostWarmUpCalls = 100;
 
 struct Options {
   int calls = 2000;
@@ -76,6 +76,9 @@ struct Comparison {
   bool ok = true;
 };
 
+// Calls made before measuring: as many as measured, up to kMostWarmUpCalls.
+int WarmUpCalls(int calls) { return std::min(calls, kMostWarmUpCalls); }
+
 template <typename Path>
 Comparison Compare(int calls, PlatformFloor& floor, Path path) {
   constexpr int kBlock = 50;
@@ -102,8 +105,8 @@ Comparison Compare(int calls, PlatformFloor& floor, Path path) {
     }
     floor.EndBlock();
   };
-  pathBlock(kWarmUpCalls, false);
-  floorBlock(kWarmUpCalls, false);
+  pathBlock(WarmUpCalls(calls), false);
+  floorBlock(WarmUpCalls(calls), false);
   for (int done = 0, block = 0; done < calls; done += kBlock, ++block) {
     const int n = std::min(kBlock, calls - done);
     if (block % 2 == 0) {
@@ -129,14 +132,10 @@ bool Report(const char* name, const Comparison& c, const PlatformFloor& floor) {
            part + 1 < kFloorPartCount ? "," : "\n");
   }
   printf("    (%zu folders probed; %zu integer and %zu string reads;"
-         " path 10%%/90%%: %.1f/%.1f us)\n",
+         " 10%%/90%% of calls: path %.1f/%.1f us, floor %.1f/%.1f us)\n",
          floor.ProbeCount(), floor.IntReads(), floor.StringReads(), c.path.Quantile(0.1),
-         c.path.Quantile(0.9));
+         c.path.Quantile(0.9), c.floor.Quantile(0.1), c.floor.Quantile(0.9));
   return met;
-}
-
-std::string CountsText(DWORD before, DWORD after) {
-  return std::to_string(before) + " -> " + std::to_string(after);
 }
 
 double Median(const std::vector<Values>& runs, const char* name) {
@@ -235,12 +234,13 @@ int wmain(int argc, wchar_t** argv) {
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     printf("cadenza_bench on %s, %lu processors; median of %d calls after %d warm-up calls\n\n",
-           PlatformName().c_str(), system.dwNumberOfProcessors, options.calls, kWarmUpCalls);
+           PlatformName().c_str(), system.dwNumberOfProcessors, options.calls,
+           WarmUpCalls(options.calls));
     printf("%-40s %10s %10s %7s   target <= %.1fx floor\n", "", "median us", "floor us", "ratio",
            kTargetRatio);
     {
       Samples acquire;
-      for (int i = 0; i < 200; ++i) acquire.Add(AcquireContextMicroseconds());
+      for (int i = 0; i < WarmUpCalls(options.calls); ++i) acquire.Add(AcquireContextMicroseconds());
       printf("(the floor's MD5 hashes with a context acquired beforehand; acquiring and"
              " releasing a CryptoAPI context costs %.1f us here)\n",
              acquire.Median());
@@ -307,23 +307,14 @@ int wmain(int argc, wchar_t** argv) {
     // Many checks with nothing pending must leave no handle or object behind.
     if (options.leakCalls > 0) {
       if (!WriteRecord(record, false)) return 1;
-      for (int i = 0; i < kWarmUpCalls; ++i) host->CheckUpgrade(0);
+      for (int i = 0; i < WarmUpCalls(options.calls); ++i) host->CheckUpgrade(0);
       const ResourceCounts before = ResourceCounts::Take();
       bool callsOk = true;
       for (int i = 0; i < options.leakCalls; ++i) callsOk = host->CheckUpgrade(0) == S_OK && callsOk;
       const ResourceCounts after = ResourceCounts::Take();
       const bool same = before.SameAs(after);
-      printf("\nafter %d CheckUpgrade calls (no pending package): handles %s%s, windows %s, ",
-             options.leakCalls, CountsText(before.handles, after.handles).c_str(),
-             before.handlesFromTable ? " (system handle table)" : "",
-             CountsText(before.windows, after.windows).c_str());
-      if (before.guiCounted || after.guiCounted)
-        printf("GDI objects %s, USER objects %s",
-               CountsText(before.gdiObjects, after.gdiObjects).c_str(),
-               CountsText(before.userObjects, after.userObjects).c_str());
-      else
-        printf("GDI/USER objects not counted by this platform (GetGuiResources gives 0)");
-      printf(": %s\n", same && callsOk ? "unchanged" : "CHANGED");
+      printf("\nafter %d CheckUpgrade calls (no pending package): %s: %s\n", options.leakCalls,
+             CountsChange(before, after).c_str(), same && callsOk ? "unchanged" : "CHANGED");
       allRight = allRight && same && callsOk;
     }
   }
@@ -360,10 +351,9 @@ int wmain(int argc, wchar_t** argv) {
       const Values& first = runs.front();
       if (first.count("shown_calls")) {
         printf("    then %s CheckUpgrade calls with the window up (%s us each, median):"
-               " handles %s, windows %s, GDI %s, USER %s: %s\n",
+               " %s: %s\n",
                first.at("shown_calls").c_str(), first.at("shown_call_median_us").c_str(),
-               first.at("shown_handles").c_str(), first.at("shown_windows").c_str(),
-               first.at("shown_gdi").c_str(), first.at("shown_user").c_str(),
+               first.at("shown_counts").c_str(),
                first.at("shown_same") == "1" ? "unchanged" : "CHANGED");
         allRight = allRight && first.at("shown_same") == "1";
       }

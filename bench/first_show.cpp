@@ -197,11 +197,8 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
       char median[32];
       snprintf(median, sizeof median, "%.1f", calls.Median());
       figures["shown_call_median_us"] = median;
-      figures["shown_handles"] = std::to_string(first.handles) + " " + std::to_string(last.handles);
-      figures["shown_gdi"] = std::to_string(first.gdiObjects) + " " + std::to_string(last.gdiObjects);
-      figures["shown_user"] = std::to_string(first.userObjects) + " " + std::to_string(last.userObjects);
-      figures["shown_windows"] = std::to_string(first.windows) + " " + std::to_string(last.windows);
-      figures["shown_same"] = first.SameAs(last) ? "1" : "0";
+      figures["shown_counts"] = CountsChange(first, last);
+      figures["shown_same"] = std::string(1, first.SameAs(last) ? '1' : '0');
       if (!allOk) figures["error"] = "CheckUpgrade with the window up did not return S_OK";
       if (!VisibleAndPlaced(g_timeline.tips)) figures["error"] = "the tips window went away";
       if (!first.SameAs(last)) exitCode = 1;
