@@ -4,6 +4,8 @@
 #include <shlobj.h>
 #include <wincrypt.h>
 
+#include <mutex>
+
 #include "store/text.h"
 
 namespace {
@@ -22,6 +24,16 @@ std::wstring UpdateDataFolderFor(const std::wstring& updaterFolder) {
   std::wstring key = LowerAscii(updaterFolder + kUpdaterName);
   return GetAppDataFolder() + kUpdaterName + L"\\" + GetMD5HexName(key.c_str()) + L"\\";
 }
+
+// The last text hashed and its name. Every check of a host asks for the folder of the same
+// installation, and a CryptoAPI context costs many times the rest of a record lookup: each
+// acquisition loads the provider's DLL again and reads its registration.
+struct LastName {
+  std::mutex lock;
+  std::wstring text;
+  std::wstring name;
+};
+LastName g_lastMD5Name;
 
 struct CryptProvider {
   HCRYPTPROV h = 0;
@@ -75,6 +87,10 @@ BOOL HexStringToBytes(BYTE* pOut, std::wstring& strHex, UINT nCapacity) {
 
 std::wstring GetMD5HexName(LPCWSTR pszText) {
   if (pszText == nullptr) return std::wstring();
+  {
+    std::lock_guard<std::mutex> hold(g_lastMD5Name.lock);
+    if (!g_lastMD5Name.name.empty() && g_lastMD5Name.text == pszText) return g_lastMD5Name.name;
+  }
   // The updater hashes as many bytes as the text has characters; the name must match its own.
   const DWORD byteCount = static_cast<DWORD>(wcslen(pszText));
   CryptProvider provider;
@@ -90,6 +106,9 @@ std::wstring GetMD5HexName(LPCWSTR pszText) {
     return std::wstring();
   std::wstring name;
   BytesToHexString(name, digest, sizeof(digest));
+  std::lock_guard<std::mutex> hold(g_lastMD5Name.lock);
+  g_lastMD5Name.text = pszText;
+  g_lastMD5Name.name = name;
   return name;
 }
 

@@ -1,6 +1,7 @@
 // Update data folder names, the MD5 name rule and hex text.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"
@@ -24,7 +25,39 @@ bool IsUpperHexName(const std::wstring& name) {
   return true;
 }
 
+// The name worked out here, with a CryptoAPI context of the test's own.
+std::wstring IndependentName(const std::wstring& text) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  BYTE digest[16] = {};
+  DWORD size = sizeof digest;
+  EXPECT_TRUE(CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  EXPECT_TRUE(CryptCreateHash(provider, CALG_MD5, 0, 0, &hash));
+  EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>(text.size()), 0));
+  EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0));
+  CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  std::wstring name;
+  BytesToHexString(name, digest, sizeof digest);
+  return name;
+}
+
 }  // namespace
+
+TEST(Md5Name, EachTextKeepsItsOwnNameWhenAskedAgainInTurns) {
+  // The last name is remembered; it must never answer for another text, not even for one that
+  // is a prefix of it or that the same buffer holds later.
+  const std::wstring texts[] = {L"c:\\apps\\cadenzaupdate", L"c:\\apps\\cadenzaupdat",
+                                L"c:\\apps\\cadenzaupdate", L"", L"d:\\cadenza\\cadenzaupdate",
+                                L"c:\\apps\\cadenzaupdate"};
+  for (const std::wstring& text : texts) EXPECT_EQ(IndependentName(text), GetMD5HexName(text.c_str()));
+  wchar_t buffer[] = L"c:\\apps\\cadenzaupdate";
+  const std::wstring first = GetMD5HexName(buffer);
+  buffer[0] = L'e';
+  EXPECT_NE(first, GetMD5HexName(buffer));
+  EXPECT_EQ(IndependentName(buffer), GetMD5HexName(buffer));
+}
 
 TEST(Md5Name, CoversOneByteOfTheTextPerCharacter) {
   EXPECT_EQ(L"2F6B2AEBA32738B3A1C206F647002B2C", GetMD5HexName(L"c:\\apps\\cadenzaupdate"));

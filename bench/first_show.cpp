@@ -1,0 +1,252 @@
+// The tips window's first show, one fresh process per run.
+#include "bench/first_show.h"
+
+#include <cstdio>
+
+#include "bench/bench_clock.h"
+#include "refhost/provider/host_provider.h"
+#include "tests/common/test_files.h"
+
+namespace bench {
+
+namespace {
+
+constexpr DWORD kChildTimeoutMs = 120000;
+constexpr DWORD kShowTimeoutMs = 10000;
+
+// Moments of the first show, taken by the thread's message hooks; 0 until seen.
+struct Timeline {
+  HMODULE component = nullptr;
+  HWND tips = nullptr;
+  double firstMessage = 0;  // the window is being created
+  double created = 0;       // WM_CREATE handled: content control made, skin loaded
+  double showing = 0;       // WM_SHOWWINDOW sent: the description is folded in
+  double shown = 0;         // WM_SHOWWINDOW handled: the window has placed itself
+};
+Timeline g_timeline;
+
+// The tips window is the top-level window whose class the component registered.
+bool IsTipsWindow(HWND window) {
+  if (g_timeline.tips != nullptr) return window == g_timeline.tips;
+  if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) != g_timeline.component ||
+      (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
+    return false;
+  g_timeline.tips = window;
+  g_timeline.firstMessage = NowMicroseconds();
+  return true;
+}
+
+LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (IsTipsWindow(message->hwnd) && message->message == WM_SHOWWINDOW && message->wParam &&
+        g_timeline.showing == 0)
+      g_timeline.showing = NowMicroseconds();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (message->hwnd == g_timeline.tips) {
+      if (message->message == WM_CREATE && g_timeline.created == 0)
+        g_timeline.created = NowMicroseconds();
+      if (message->message == WM_SHOWWINDOW && message->wParam && g_timeline.shown == 0)
+        g_timeline.shown = NowMicroseconds();
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void DrainMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// Dispatches messages until done() holds; false when the time ran out.
+template <typename Done>
+bool PumpUntil(Done done, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (done()) return true;
+    DrainMessages();
+    if (done()) return true;
+    if (GetTickCount64() >= deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+  }
+}
+
+// Shown, and flush with the bottom-right corner of the work area.
+bool VisibleAndPlaced(HWND window) {
+  RECT rect, work;
+  return window != nullptr && IsWindowVisible(window) && GetWindowRect(window, &rect) &&
+         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && rect.right > rect.left &&
+         rect.right == work.right && rect.bottom == work.bottom;
+}
+
+BOOL CALLBACK ChildNeedsPaint(HWND child, LPARAM needs) {
+  if (GetUpdateRect(child, nullptr, FALSE)) *reinterpret_cast<bool*>(needs) = true;
+  return TRUE;
+}
+
+bool Painted(HWND window) {
+  bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
+  EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
+  return !needs;
+}
+
+// Where a window is, for a failure message.
+std::string Where(HWND window) {
+  RECT rect = {}, work = {};
+  GetWindowRect(window, &rect);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  char text[160];
+  snprintf(text, sizeof text, "%s at (%ld,%ld)-(%ld,%ld), work area (%ld,%ld)-(%ld,%ld)",
+           IsWindowVisible(window) ? "visible" : "hidden", rect.left, rect.top, rect.right,
+           rect.bottom, work.left, work.top, work.right, work.bottom);
+  return text;
+}
+
+std::string Milliseconds(double us) {
+  char text[32];
+  snprintf(text, sizeof text, "%.3f", us / 1000.0);
+  return text;
+}
+
+int Fail(const std::wstring& resultPath, const std::string& error) {
+  WriteValues(resultPath, Values{{"error", error}});
+  return 1;
+}
+
+}  // namespace
+
+int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profilePath,
+                      int shownCalls) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    return Fail(resultPath, "CoInitializeEx failed");
+  int exitCode = 0;
+  {
+    refhost::HostServices services(profilePath);  // prompting on: the profile starts empty
+    if (FAILED(services.Register())) return Fail(resultPath, "host provider not registered");
+
+    ComponentClient client;
+    std::string error;
+    if (!client.Load(ProgramFolder(), error)) return Fail(resultPath, error);
+    Microsoft::WRL::ComPtr<IUpgradeHost> host;
+    if (FAILED(client.CreateHost(host.GetAddressOf())))
+      return Fail(resultPath, "UpgradeHost not created");
+    g_timeline.component = GetModuleHandleW(L"Cadenza_Upgrade.dll");
+
+    HHOOK before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
+    HHOOK after = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    const double start = NowMicroseconds();
+    const HRESULT hr = host->CheckUpgrade(0);
+    const double returned = NowMicroseconds();
+    double visible = 0;
+    const bool shown = PumpUntil(
+        [&] {
+          if (!VisibleAndPlaced(g_timeline.tips)) return false;
+          visible = NowMicroseconds();
+          return true;
+        },
+        kShowTimeoutMs);
+    double painted = 0;
+    if (shown && PumpUntil([&] { return Painted(g_timeline.tips); }, kShowTimeoutMs))
+      painted = NowMicroseconds();
+    UnhookWindowsHookEx(after);
+    UnhookWindowsHookEx(before);
+
+    if (hr != S_OK) return Fail(resultPath, "CheckUpgrade did not return S_OK");
+    if (g_timeline.tips == nullptr) return Fail(resultPath, "no tips window was created");
+    if (!shown) return Fail(resultPath, "the tips window was not shown in the corner: " + Where(g_timeline.tips));
+    if (g_timeline.created == 0 || g_timeline.showing == 0 || g_timeline.shown == 0)
+      return Fail(resultPath, "the tips window's creation or show was not seen");
+
+    Values figures{
+        {"call_returned_ms", Milliseconds(returned - start)},
+        {"visible_placed_ms", Milliseconds(visible - start)},
+        {"painted_ms", Milliseconds(painted != 0 ? painted - start : 0)},
+        {"before_create_ms", Milliseconds(g_timeline.firstMessage - start)},
+        {"create_skin_ms", Milliseconds(g_timeline.created - g_timeline.firstMessage)},
+        {"fold_ms", Milliseconds(g_timeline.showing - g_timeline.created)},
+        {"show_place_ms", Milliseconds(g_timeline.shown - g_timeline.showing)},
+    };
+
+    // Further checks while the window is up: each sets the content again and shows it again.
+    if (shownCalls > 0) {
+      for (int i = 0; i < 20; ++i) {  // the log file and the profile are open-and-close alike
+        host->CheckUpgrade(0);
+        DrainMessages();
+      }
+      const ResourceCounts first = ResourceCounts::Take();
+      Samples calls;
+      calls.Reserve(static_cast<size_t>(shownCalls));
+      bool allOk = true;
+      for (int i = 0; i < shownCalls; ++i) {
+        const double t = NowMicroseconds();
+        allOk = host->CheckUpgrade(0) == S_OK && allOk;
+        calls.Add(NowMicroseconds() - t);
+        DrainMessages();
+      }
+      const ResourceCounts last = ResourceCounts::Take();
+      figures["shown_calls"] = std::to_string(shownCalls);
+      char median[32];
+      snprintf(median, sizeof median, "%.1f", calls.Median());
+      figures["shown_call_median_us"] = median;
+      figures["shown_counts"] = CountsChange(first, last);
+      figures["shown_same"] = std::string(1, first.SameAs(last) ? '1' : '0');
+      if (!allOk) figures["error"] = "CheckUpgrade with the window up did not return S_OK";
+      if (!VisibleAndPlaced(g_timeline.tips)) figures["error"] = "the tips window went away";
+      if (!first.SameAs(last)) exitCode = 1;
+    }
+    if (figures.count("error")) exitCode = 1;
+    ShowWindow(g_timeline.tips, SW_HIDE);
+    if (!WriteValues(resultPath, figures)) exitCode = 1;
+  }
+  CoUninitialize();
+  return exitCode;
+}
+
+bool MeasureFirstShow(const std::wstring& workFolder, int run, int shownCalls, Values& figures,
+                      std::string& error) {
+  const std::wstring resultPath = workFolder + L"first_show_" + std::to_wstring(run) + L".txt";
+  const std::wstring profilePath = workFolder + L"profile_" + std::to_wstring(run) + L".ini";
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --first-show-child \"" +
+                             resultPath + L"\" \"" + profilePath + L"\" " +
+                             std::to_wstring(shownCalls);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    error = "the first-show run could not be started";
+    return false;
+  }
+  UniqueKernelHandle processHandle(process.hProcess);
+  UniqueKernelHandle threadHandle(process.hThread);
+  if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);  // our own child, by its handle
+    error = "the first-show run did not finish in time";
+    return false;
+  }
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  figures = ReadValues(resultPath);
+  if (figures.count("error")) {
+    error = figures["error"];
+    return false;
+  }
+  if (exitCode != 0 || figures.empty()) {
+    error = "the first-show run failed (exit code " + std::to_string(exitCode) + ")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace bench
