@@ -1,6 +1,8 @@
 // The fake host service provider.
 #include "tests/common/fake_host.h"
 
+#include "res/Cadenza_Upgrade.h"
+
 #include <algorithm>
 #include <new>
 
@@ -76,6 +78,19 @@ class FakeAppControl final : public FakeObject<IHostAppControl> {
   }
 };
 
+class FakeUpgradeHost final : public FakeObject<IUpgradeHost> {
+ public:
+  STDMETHODIMP CheckUpgrade(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP ManualUpgrade(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP PullUpgrade(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP ScheduledUpgrade(LONG nModuleType) override {
+    Record(L"ScheduledUpgrade(" + std::to_wstring(nModuleType) + L")");
+    return S_OK;
+  }
+  STDMETHODIMP RecommendUpgrade(BSTR, LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP ForceUpgrade(BSTR) override { return E_NOTIMPL; }
+};
+
 class FakeProvider final : public FakeObject<IHostServiceProvider> {
  public:
   STDMETHODIMP CreateSettings(IUnknown** pp) override {
@@ -100,8 +115,12 @@ class FakeProvider final : public FakeObject<IHostServiceProvider> {
   STDMETHODIMP GetUpgradeHost(IUnknown** pp) override {
     Record(L"GetUpgradeHost");
     *pp = g_state.upgradeHost;
-    if (*pp == nullptr) return E_FAIL;
-    (*pp)->AddRef();
+    if (*pp != nullptr) {
+      (*pp)->AddRef();
+      return S_OK;
+    }
+    if (!g_state.offerFakeUpgradeHost) return E_FAIL;
+    *pp = new FakeUpgradeHost();
     return S_OK;
   }
   STDMETHODIMP GetMainWindow(HWND* phWnd) override {
@@ -143,12 +162,22 @@ int FakeHostState::Count(const std::wstring& call) const {
   return static_cast<int>(std::count(calls.begin(), calls.end(), call));
 }
 
+std::vector<LONG> FakeHostState::ArgumentsOf(const std::wstring& name) const {
+  std::vector<LONG> arguments;
+  const std::wstring prefix = name + L"(";
+  for (const std::wstring& call : calls)
+    if (call.compare(0, prefix.size(), prefix) == 0) arguments.push_back(std::stol(call.substr(prefix.size())));
+  return arguments;
+}
+
 FakeHostState& FakeHost() { return g_state; }
 
 void ResetFakeHost() {
-  int created = g_state.providersCreated;
+  const int created = g_state.providersCreated;  // providers cached by the component outlive a test
+  const HWND mainWindow = g_state.mainWindow;
   g_state = FakeHostState();
-  g_state.providersCreated = created;  // providers cached by the component outlive a test
+  g_state.providersCreated = created;
+  g_state.mainWindow = mainWindow;
 }
 
 bool RegisterFakeHostProvider() {

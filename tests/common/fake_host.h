@@ -26,12 +26,16 @@ struct FakeHostState {
   // What the provider hands out for the skin window and the host-kept upgrade host.
   std::function<HRESULT(IUnknown**)> createSkinWindow;
   IUnknown* upgradeHost = nullptr;  // not owned
-  HWND mainWindow = nullptr;
+  // Without an upgradeHost, hand out a fake one that records "ScheduledUpgrade(n)".
+  bool offerFakeUpgradeHost = false;
+  HWND mainWindow = nullptr;  // kept by ResetFakeHost, like the window it stands for
   // Every call, in order: "CreateSettings", "SetPromptUpgrade(1)", "Trigger(1)", ...
   std::vector<std::wstring> calls;
   int providersCreated = 0;
 
   int Count(const std::wstring& call) const;
+  // The arguments of every recorded call "name(n)", in order.
+  std::vector<LONG> ArgumentsOf(const std::wstring& name) const;
 };
 
 // The state the fake reads and records into; reset it at the start of each test.

@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tips/fake_host_provider.h"
+#include "refhost/skin/skin_window.h"
+#include "tests/common/fake_host.h"
 #include "tests/tips/gui_test_util.h"
 #include "tips/upgrade_tips_wnd.h"
 
@@ -24,6 +25,14 @@ HWND g_owner = nullptr;
 const wchar_t kNoProviderVariable[] = L"CADENZA_TIPS_TEST_NO_PROVIDER";
 bool WithoutProvider() { return GetEnvironmentVariableW(kNoProviderVariable, nullptr, 0) != 0; }
 
+// The host as the tips window expects it: skin windows of the reference engine, and a host-kept
+// upgrade host that records ScheduledUpgrade.
+void ResetTipsHost() {
+  testing_support::ResetFakeHost();
+  testing_support::FakeHost().createSkinWindow = CreateSkinWindowObject;
+  testing_support::FakeHost().offerFakeUpgradeHost = true;
+}
+
 class TipsEnvironment : public testing::Environment {
  public:
   void SetUp() override {
@@ -32,8 +41,9 @@ class TipsEnvironment : public testing::Environment {
     g_owner = CreateWindowExW(0, L"STATIC", L"host main window", WS_POPUP, 0, 0, 10, 10, nullptr,
                               nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, g_owner);
-    fake_host::Configured().mainWindow = g_owner;
-    ASSERT_HRESULT_SUCCEEDED(fake_host::Register());
+    testing_support::FakeHost().mainWindow = g_owner;
+    ResetTipsHost();
+    ASSERT_TRUE(testing_support::RegisterFakeHostProvider());
   }
 };
 testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new TipsEnvironment);
@@ -117,9 +127,9 @@ TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
   const HWND hWnd = tips->GetSafeHwnd();
   ASSERT_TRUE(IsWindow(hWnd));
   EXPECT_EQ(tips, GetUpgradeTipsWnd());
-  EXPECT_EQ(1, fake_host::Recorded().mainWindowRequests);
-  EXPECT_EQ(1, fake_host::Recorded().settingsCreated);
-  EXPECT_EQ(1, fake_host::Recorded().skinWindowsCreated);
+  EXPECT_EQ(1, testing_support::FakeHost().Count(L"GetMainWindow"));
+  EXPECT_EQ(1, testing_support::FakeHost().Count(L"CreateSettings"));
+  EXPECT_EQ(1, testing_support::FakeHost().Count(L"CreateSkinWindow"));
 
   EXPECT_FALSE(IsWindowVisible(hWnd));
   EXPECT_EQ(g_owner, GetWindow(hWnd, GW_OWNER));
@@ -179,7 +189,7 @@ class TipsWindowTest : public testing::Test {
     ASSERT_TRUE(IsWindow(hwnd_));
     tips_->ShowWindow(SW_HIDE);
     gui_test::PumpPending(30);  // a tear-down posted by the last test is done
-    fake_host::Reset();
+    ResetTipsHost();
   }
 
   HWND content() const { return Content(hwnd_); }
@@ -368,29 +378,29 @@ TEST_F(TipsWindowTest, CloseAndLaterStoreTheKeepPromptingFlag) {
     Event(id);
     FinishTearDown();
   }
-  EXPECT_EQ((std::vector<LONG>{TRUE, FALSE, TRUE, FALSE}), fake_host::Recorded().promptUpgradeStored);
-  EXPECT_TRUE(fake_host::Recorded().scheduledUpgrades.empty());
+  EXPECT_EQ((std::vector<LONG>{TRUE, FALSE, TRUE, FALSE}), testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
+  EXPECT_TRUE(testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade").empty());
 }
 
 TEST_F(TipsWindowTest, InstallSchedulesThroughTheHostAndStoresNothing) {
   Show(L"说明");
   CheckBox(1);
   EXPECT_EQ(0, Event(kEventInstall));
-  EXPECT_EQ(std::vector<LONG>{0}, fake_host::Recorded().scheduledUpgrades);
-  EXPECT_TRUE(fake_host::Recorded().promptUpgradeStored.empty());
+  EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
+  EXPECT_TRUE(testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").empty());
   EXPECT_FALSE(IsWindowVisible(hwnd_));
 }
 
 TEST_F(TipsWindowTest, InstallWithoutTheHostsObjectLeavesTheWindowShown) {
   Show(L"说明");
-  fake_host::Configured().upgradeHostAvailable = false;
+  testing_support::FakeHost().offerFakeUpgradeHost = false;
   EXPECT_EQ(0, Event(kEventInstall));
-  EXPECT_EQ(1, fake_host::Recorded().upgradeHostRequests);
+  EXPECT_EQ(1, testing_support::FakeHost().Count(L"GetUpgradeHost"));
   EXPECT_TRUE(IsWindowVisible(hwnd_));
   FinishTearDown();
   // Still answering: Later works as ever.
   EXPECT_EQ(0, Event(kEventLater));
-  EXPECT_EQ(std::vector<LONG>{TRUE}, fake_host::Recorded().promptUpgradeStored);
+  EXPECT_EQ(std::vector<LONG>{TRUE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
 }
 
 TEST_F(TipsWindowTest, AfterATearDownEveryEventIsAnsweredWithOne) {
@@ -398,14 +408,14 @@ TEST_F(TipsWindowTest, AfterATearDownEveryEventIsAnsweredWithOne) {
   Event(kEventLater);
   FinishTearDown();
   ASSERT_TRUE(IsWindow(hwnd_));
-  const size_t stored = fake_host::Recorded().promptUpgradeStored.size();
+  const size_t stored = testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").size();
   EXPECT_EQ(1, Event(kEventClose));
   EXPECT_EQ(1, Event(kEventInstall));
   EXPECT_EQ(1, Event(kEventLater));
   EXPECT_EQ(1, CheckBox(1));
   EXPECT_EQ(1, Event(4242));
-  EXPECT_EQ(stored, fake_host::Recorded().promptUpgradeStored.size());
-  EXPECT_EQ(0, fake_host::Recorded().upgradeHostRequests);
+  EXPECT_EQ(stored, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").size());
+  EXPECT_EQ(0, testing_support::FakeHost().Count(L"GetUpgradeHost"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
 }
 
@@ -434,7 +444,7 @@ TEST_F(TipsWindowTest, OtherArgumentShapesLeaveTheFlag) {
   EXPECT_EQ(0, Event(kEventNotPrompt, &refNothing));
   EXPECT_EQ(0, SendMessageW(hwnd_, WM_SKINEVENT, kEventNotPrompt, 0));
   Event(kEventLater);
-  EXPECT_EQ(std::vector<LONG>{FALSE}, fake_host::Recorded().promptUpgradeStored);
+  EXPECT_EQ(std::vector<LONG>{FALSE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
 }
 
 // ---- a second prompt in the same process ----
@@ -446,11 +456,11 @@ TEST_F(TipsWindowTest, SecondPromptAfterATearDownIsSkinnedAndAnswersAgain) {
   FinishTearDown();
   EXPECT_EQ(1, Event(kEventLater));  // torn down
 
-  const int settingsBefore = fake_host::Recorded().settingsCreated;
-  const int skinsBefore = fake_host::Recorded().skinWindowsCreated;
+  const int settingsBefore = testing_support::FakeHost().Count(L"CreateSettings");
+  const int skinsBefore = testing_support::FakeHost().Count(L"CreateSkinWindow");
   Show(L"第二次提示");
-  EXPECT_EQ(settingsBefore + 1, fake_host::Recorded().settingsCreated);
-  EXPECT_EQ(skinsBefore + 1, fake_host::Recorded().skinWindowsCreated);
+  EXPECT_EQ(settingsBefore + 1, testing_support::FakeHost().Count(L"CreateSettings"));
+  EXPECT_EQ(skinsBefore + 1, testing_support::FakeHost().Count(L"CreateSkinWindow"));
   EXPECT_EQ(L"第二次提示", TextOf(content()));
 
   // Drawn by the skin: the button faces differ from the plain background.
@@ -461,7 +471,7 @@ TEST_F(TipsWindowTest, SecondPromptAfterATearDownIsSkinnedAndAnswersAgain) {
 
   // The new check box starts unticked, and so does the flag: Later keeps prompting.
   EXPECT_EQ(0, Event(kEventLater));
-  EXPECT_EQ((std::vector<LONG>{FALSE, TRUE}), fake_host::Recorded().promptUpgradeStored);
+  EXPECT_EQ((std::vector<LONG>{FALSE, TRUE}), testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
 }
 
 // ---- real input ----
@@ -480,8 +490,8 @@ TEST_F(TipsWindowTest, RealMouseClickOnLaterReachesTheHandler) {
   inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
   inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
   ASSERT_EQ(2u, SendInput(2, inputs, sizeof(INPUT)));
-  EXPECT_TRUE(gui_test::PumpUntil([] { return !fake_host::Recorded().promptUpgradeStored.empty(); }));
-  EXPECT_EQ(std::vector<LONG>{TRUE}, fake_host::Recorded().promptUpgradeStored);
+  EXPECT_TRUE(gui_test::PumpUntil([] { return !testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").empty(); }));
+  EXPECT_EQ(std::vector<LONG>{TRUE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
 }
 
@@ -521,10 +531,10 @@ TEST(TipsWindowUnload, DestroyingTheObjectDestroysItsWindowAndUnregistersItsClas
   EXPECT_FALSE(GetClassInfoExW(ThisModule(), L"CadenzaUpgradeWnd", &wc));
 
   // A later use starts over with a new, skinned window.
-  fake_host::Reset();
+  ResetTipsHost();
   CUpgradeTipsWnd* again = GetUpgradeTipsWnd();
   ASSERT_TRUE(IsWindow(again->GetSafeHwnd()));
-  EXPECT_EQ(1, fake_host::Recorded().skinWindowsCreated);
+  EXPECT_EQ(1, testing_support::FakeHost().Count(L"CreateSkinWindow"));
   RECT rc = WindowRect(again->GetSafeHwnd());
   EXPECT_EQ(258, rc.right - rc.left);
 }
