@@ -4,14 +4,9 @@
 #include <new>
 
 #include "host/upgrade_host.h"
-#include "res/component_ids.h"
 #include "res/Cadenza_Upgrade.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 CCadenza_UpgradeModule g_Module;
-
-HMODULE ComponentModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 CCadenza_UpgradeModule::CCadenza_UpgradeModule() = default;
 CCadenza_UpgradeModule::~CCadenza_UpgradeModule() = default;
@@ -21,8 +16,6 @@ LONG CCadenza_UpgradeModule::Unlock() { return InterlockedDecrement(&m_nLockCoun
 LONG CCadenza_UpgradeModule::GetLockCount() const {
   return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_nLockCount), 0, 0);
 }
-
-const wchar_t* CCadenza_UpgradeModule::AppIdText() { return kComponentAppId; }
 
 void CCadenza_UpgradeModule::Attach(HINSTANCE hInstance) {
   ACTCTXW context = {};

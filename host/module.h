@@ -1,5 +1,5 @@
 // The component's module: the lock count of outstanding objects and server locks, the module
-// guard that every entry point takes, and the identifiers the registration scripts use.
+// guard that every entry point takes.
 #pragma once
 #include <windows.h>
 
@@ -12,9 +12,6 @@ class CCadenza_UpgradeModule {
   virtual LONG Unlock();
   virtual LONG GetLockCount() const;
 
-  // The AppID as the registration scripts receive it in %APPID%, braces included.
-  static const wchar_t* AppIdText();
-
   // Called from DllMain: the activation context of the DLL's own manifest.
   void Attach(HINSTANCE hInstance);
   void Detach();
@@ -26,9 +23,6 @@ class CCadenza_UpgradeModule {
 };
 
 extern CCadenza_UpgradeModule g_Module;
-
-// This DLL's own module handle, whatever process loaded it.
-HMODULE ComponentModule();
 
 // Taken at the top of every entry point: activates the DLL's manifest (common controls, the
 // rich edit control) for the call and deactivates it on every way out.

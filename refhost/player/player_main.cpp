@@ -12,7 +12,6 @@
 
 #include "refhost/player/player_window.h"
 #include "refhost/provider/host_provider.h"
-#include "refhost/skin/skin_window.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
 
@@ -212,7 +211,6 @@ int Run(const Options& options) {
   }
   HWND mainWindow = CreatePlayerMainWindow();
   services.SetMainWindow(mainWindow);
-  services.SetSkinWindowSource(CreateSkinWindowObject);
   services.SetTriggerHandler([](LONG action) {
     Say(L"host: Trigger(%ld): the player would now close so that the updater can replace it\n",
         static_cast<long>(action));
