@@ -39,3 +39,10 @@ std::vector<std::wstring> ReadUpdaterLog(const std::wstring& path) {
     lines.push_back(text.substr(start, end - start));
   return lines;
 }
+
+std::vector<std::wstring> WaitForUpdaterLog(const std::wstring& path, size_t count, unsigned timeoutMs) {
+  const ULONGLONG start = GetTickCount64();
+  std::vector<std::wstring> lines;
+  while ((lines = ReadUpdaterLog(path)).size() < count && GetTickCount64() - start < timeoutMs) Sleep(50);
+  return lines;
+}

@@ -11,3 +11,6 @@ inline constexpr wchar_t kUpdaterLogName[] = L"CadenzaUpdate.log";
 bool AppendUpdaterLog(const std::wstring& path, const std::wstring& line);
 // The log's lines in order; empty when there is no log.
 std::vector<std::wstring> ReadUpdaterLog(const std::wstring& path);
+// The log's lines once it holds at least `count` of them, or what it holds after `timeoutMs`
+// (started updaters write their lines on their own time).
+std::vector<std::wstring> WaitForUpdaterLog(const std::wstring& path, size_t count, unsigned timeoutMs);

@@ -94,11 +94,7 @@ class StagedPlayer : public ::testing::Test {
   }
 
   std::vector<std::wstring> UpdaterLog(size_t count, DWORD timeoutMs = 15000) {
-    const DWORD start = GetTickCount();
-    std::vector<std::wstring> lines;
-    while ((lines = ReadUpdaterLog(dataFolder + kUpdaterLogName)).size() < count && GetTickCount() - start < timeoutMs)
-      Sleep(50);
-    return lines;
+    return WaitForUpdaterLog(dataFolder + kUpdaterLogName, count, timeoutMs);
   }
   std::wstring Quoted() { return L"\"" + (install / L"CadenzaUpdate.exe") + L"\""; }
 

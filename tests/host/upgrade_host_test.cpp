@@ -94,11 +94,7 @@ class UpgradeHostTest : public ::testing::Test {
     ASSERT_TRUE(WriteUnicodeText(folder + L"CadenzaUpdate.ini", text));
   }
   std::vector<std::wstring> WaitForUpdater(size_t count, DWORD timeoutMs = 15000) {
-    DWORD start = GetTickCount();
-    std::vector<std::wstring> lines;
-    while ((lines = ReadUpdaterLog(folder + kUpdaterLogName)).size() < count && GetTickCount() - start < timeoutMs)
-      Sleep(50);
-    return lines;
+    return WaitForUpdaterLog(folder + kUpdaterLogName, count, timeoutMs);
   }
   std::string MusicLog() { return ReadBytes(logs / L"music.txt"); }
   std::vector<std::wstring> Calls() const { return FakeHost().calls; }

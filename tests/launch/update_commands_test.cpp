@@ -47,11 +47,7 @@ class UpdateCommandsTest : public ::testing::Test {
 
   // Waits (bounded) until the updater's log holds `count` lines.
   std::vector<std::wstring> WaitForLog(size_t count, DWORD timeoutMs = 15000) {
-    DWORD start = GetTickCount();
-    std::vector<std::wstring> lines;
-    while ((lines = ReadUpdaterLog(logPath)).size() < count && GetTickCount() - start < timeoutMs)
-      Sleep(50);
-    return lines;
+    return WaitForUpdaterLog(logPath, count, timeoutMs);
   }
   // Nothing may start: give a started updater time enough to show up in its log.
   void ExpectNothingStarted() {
@@ -261,9 +257,7 @@ TEST_F(UpdateCommandsTest, PullWithAnUpdaterElsewhereStillWritesTheDefaultFolder
   const std::wstring otherFolder = GetUpdateDataFolder(elsewhere.c_str());
   EXPECT_EQ(S_OK, LaunchPullUpdate(elsewhere.c_str(), 0, TRUE, TRUE, L"Cadenza", L""));
   const std::wstring otherLog = otherFolder + kUpdaterLogName;
-  DWORD start = GetTickCount();
-  while (ReadUpdaterLog(otherLog).empty() && GetTickCount() - start < 15000) Sleep(50);
-  auto lines = ReadUpdaterLog(otherLog);
+  auto lines = WaitForUpdaterLog(otherLog, 1, 15000);
   ASSERT_EQ(1u, lines.size());
   EXPECT_NE(std::wstring::npos, lines[0].find(L"(no push file)"));  // the request is not moved
   EXPECT_TRUE(FileExists(GetDefaultUpdateDataFolder() + L"CadenzaUpdatePush.ini"));
