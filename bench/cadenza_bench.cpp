@@ -2,7 +2,7 @@
 // cannot avoid, whether many checks leave the process's handles and objects where they were,
 // and how long the tips window takes to come up the first time.
 //
-//   cadenza_bench [--calls N] [--leak-calls N] [--first-show-runs N] [--shown-calls N]
+//   cadenza_bench [--calls N] [--leak-calls N] [--first-show-runs N] [--shown-calls N] [--load-cycles N]
 //                 [--require-target] [--smoke]
 //
 // Run from build\bin (beside Cadenza_Upgrade.dll, Cadenza.exe and CadenzaUpdate.exe), under
@@ -19,6 +19,7 @@
 #include "bench/bench_clock.h"
 #include "bench/bench_support.h"
 #include "bench/first_show.h"
+#include "bench/load_cycles.h"
 #include "bench/platform_floor.h"
 #include "launch/update_commands.h"
 #include "store/update_folders.h"
@@ -37,6 +38,7 @@ struct Options {
   int leakCalls = 10000;
   int firstShowRuns = 5;
   int shownCalls = 1000;
+  int loadCycles = 1000;
   bool requireTarget = false;
 };
 
@@ -176,6 +178,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       if (!number(options.firstShowRuns)) return false;
     } else if (arg == L"--shown-calls") {
       if (!number(options.shownCalls)) return false;
+    } else if (arg == L"--load-cycles") {
+      if (!number(options.loadCycles)) return false;
     } else if (arg == L"--require-target") {
       options.requireTarget = true;
     } else if (arg == L"--smoke") {  // a quick run that only proves every part still works
@@ -183,6 +187,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       options.leakCalls = 200;
       options.firstShowRuns = 1;
       options.shownCalls = 20;
+      options.loadCycles = 30;
     } else {
       return false;
     }
@@ -195,12 +200,14 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wstring(argv[1]) == L"--first-show-child")
     return RunFirstShowChild(argv[2], argv[3], _wtoi(argv[4]));
+  if (argc == 6 && std::wstring(argv[1]) == L"--load-cycles-child")
+    return RunLoadCyclesChild(argv[2], argv[3], argv[4], _wtoi(argv[5]));
 
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     fprintf(stderr,
             "usage: cadenza_bench [--calls N] [--leak-calls N] [--first-show-runs N]"
-            " [--shown-calls N] [--require-target] [--smoke]\n");
+            " [--shown-calls N] [--load-cycles N] [--require-target] [--smoke]\n");
     return 2;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
@@ -357,6 +364,21 @@ int wmain(int argc, wchar_t** argv) {
                first.at("shown_same") == "1" ? "unchanged" : "CHANGED");
         allRight = allRight && first.at("shown_same") == "1";
       }
+    }
+  }
+
+  // Load and unload cycles, without and with the tips window, each in a process of its own.
+  if (options.loadCycles > 0) {
+    printf("\nload, create, CheckUpgrade(0), release and FreeLibrary, after 20 warm-up cycles:\n");
+    for (bool withWindow : {false, true}) {
+      if (!WriteRecord(record, withWindow)) return 1;
+      Values figures;
+      std::string error;
+      if (!MeasureLoadCycles(work.path(), withWindow, options.loadCycles, figures, error)) {
+        if (!error.empty()) printf("    FAILED: %s\n", error.c_str());
+        allRight = false;
+      }
+      if (figures.count("cycles")) PrintLoadCycles(withWindow, figures);
     }
   }
 

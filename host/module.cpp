@@ -59,12 +59,13 @@ class UpgradeHostFactory final : public IClassFactory {
   STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_cRef); }  // static
 
   STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
-    ModuleGuard guard;
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    // Aggregated, the object hands out only its inner unknown.
-    if (pUnkOuter != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    return CUpgradeHost::CreateInstance(pUnkOuter, riid, ppv);
+    return GuardedCall([&]() -> HRESULT {
+      if (ppv == nullptr) return E_POINTER;
+      *ppv = nullptr;
+      // Aggregated, the object hands out only its inner unknown.
+      if (pUnkOuter != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+      return CUpgradeHost::CreateInstance(pUnkOuter, riid, ppv);
+    });
   }
   STDMETHODIMP LockServer(BOOL fLock) override {
     if (fLock)
@@ -82,29 +83,37 @@ UpgradeHostFactory g_factory;
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
+// Under the loader lock only the module handle and the activation context are dealt with: no
+// window and no COM call. The tips window keeps the library loaded while it exists, so an
+// unload never finds one; at process exit nothing of the component is torn down at all.
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) noexcept {
   if (dwReason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(hInstance);
     g_Module.Attach(hInstance);
   } else if (dwReason == DLL_PROCESS_DETACH) {
-    // On FreeLibrary the tips window goes with the module; at process exit the system
-    // takes it down itself and window calls are no longer safe here.
-    if (lpReserved == nullptr) CUpgradeHost::ReleaseProcessResources();
     g_Module.Detach();
   }
   return TRUE;
 }
 
+// Not while objects, server locks or the tips window live: the window's procedure is this
+// library's code.
 STDAPI DllCanUnloadNow() noexcept {
-  ModuleGuard guard;
-  return g_Module.GetLockCount() == 0 ? S_OK : S_FALSE;
+  return GuardedCall([]() -> HRESULT {
+    if (g_Module.GetLockCount() != 0) return S_FALSE;
+    return CUpgradeHost::ProcessResourcesInUse() ? S_FALSE : S_OK;
+  });
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (rclsid != CLSID_UpgradeHost) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(riid, ppv);
+  return CallBarrier(
+      [&]() -> HRESULT {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (rclsid != CLSID_UpgradeHost) return CLASS_E_CLASSNOTAVAILABLE;
+        return g_factory.QueryInterface(riid, ppv);
+      },
+      [](HRESULT hrFault) { return hrFault; });
 }
 
 // Registration data (scripts 101 and 103, the type library) are carried as resources for a

@@ -64,14 +64,16 @@ class SnapshotEnum final : public Enum {
     return n;
   }
   STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
-    if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && m_pos < m_items.size(); ++n, ++m_pos) {
-      out[n] = m_items[m_pos];
-      Ref(out[n])->AddRef();
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
+    return GuardedCall([&]() -> HRESULT {
+      if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+      ULONG n = 0;
+      for (; n < count && m_pos < m_items.size(); ++n, ++m_pos) {
+        out[n] = m_items[m_pos];
+        Ref(out[n])->AddRef();
+      }
+      if (fetched) *fetched = n;
+      return n == count ? S_OK : S_FALSE;
+    });
   }
   STDMETHODIMP Skip(ULONG count) override {
     size_t left = m_items.size() - m_pos;
@@ -83,9 +85,12 @@ class SnapshotEnum final : public Enum {
     return S_OK;
   }
   STDMETHODIMP Clone(Enum** ppEnum) override {
-    if (ppEnum == nullptr) return E_POINTER;
-    *ppEnum = new (std::nothrow) SnapshotEnum(m_items, m_pos);
-    return *ppEnum ? S_OK : E_OUTOFMEMORY;
+    return GuardedCall([&]() -> HRESULT {
+      if (ppEnum == nullptr) return E_POINTER;
+      *ppEnum = nullptr;
+      *ppEnum = new (std::nothrow) SnapshotEnum(m_items, m_pos);
+      return *ppEnum ? S_OK : E_OUTOFMEMORY;
+    });
   }
 
  private:
@@ -143,39 +148,49 @@ STDMETHODIMP CProxy_IUpgradeHostEvents::GetConnectionInterface(IID* pIID) {
 }
 
 STDMETHODIMP CProxy_IUpgradeHostEvents::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
-  if (ppCPC == nullptr) return E_POINTER;
-  return m_owner.QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(ppCPC));
+  return GuardedCall([&]() -> HRESULT {
+    if (ppCPC == nullptr) return E_POINTER;
+    return m_owner.QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(ppCPC));
+  });
 }
 
 STDMETHODIMP CProxy_IUpgradeHostEvents::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
-  if (pdwCookie == nullptr) return E_POINTER;
-  *pdwCookie = 0;
-  if (pUnkSink == nullptr) return E_POINTER;
-  IUnknown* sink = nullptr;
-  if (FAILED(pUnkSink->QueryInterface(DIID__IUpgradeHostEvents, reinterpret_cast<void**>(&sink))) ||
-      sink == nullptr)
-    return CONNECT_E_CANNOTCONNECT;
-  m_sinks.push_back(CONNECTDATA{sink, m_nextCookie});
-  *pdwCookie = m_nextCookie++;
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    if (pdwCookie == nullptr) return E_POINTER;
+    *pdwCookie = 0;
+    if (pUnkSink == nullptr) return E_POINTER;
+    m_sinks.reserve(m_sinks.size() + 1);  // so that a sink's reference cannot be lost below
+    IUnknown* sink = nullptr;
+    if (FAILED(pUnkSink->QueryInterface(DIID__IUpgradeHostEvents, reinterpret_cast<void**>(&sink))) ||
+        sink == nullptr)
+      return CONNECT_E_CANNOTCONNECT;
+    m_sinks.push_back(CONNECTDATA{sink, m_nextCookie});
+    *pdwCookie = m_nextCookie++;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CProxy_IUpgradeHostEvents::Unadvise(DWORD dwCookie) {
-  for (auto it = m_sinks.begin(); it != m_sinks.end(); ++it) {
-    if (it->dwCookie == dwCookie) {
-      IUnknown* sink = it->pUnk;
-      m_sinks.erase(it);
-      sink->Release();
-      return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    for (auto it = m_sinks.begin(); it != m_sinks.end(); ++it) {
+      if (it->dwCookie == dwCookie) {
+        IUnknown* sink = it->pUnk;
+        m_sinks.erase(it);
+        sink->Release();
+        return S_OK;
+      }
     }
-  }
-  return CONNECT_E_NOCONNECTION;
+    return CONNECT_E_NOCONNECTION;
+  });
 }
 
 STDMETHODIMP CProxy_IUpgradeHostEvents::EnumConnections(IEnumConnections** ppEnum) {
-  if (ppEnum == nullptr) return E_POINTER;
-  *ppEnum = new (std::nothrow) ConnectionsEnum(m_sinks);
-  return *ppEnum ? S_OK : E_OUTOFMEMORY;
+  return GuardedCall([&]() -> HRESULT {
+    if (ppEnum == nullptr) return E_POINTER;
+    *ppEnum = nullptr;
+    *ppEnum = new (std::nothrow) ConnectionsEnum(m_sinks);
+    return *ppEnum ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 // ---- object lifetime --------------------------------------------------------------------------
@@ -198,7 +213,7 @@ HRESULT CUpgradeHost::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
   return hr;
 }
 
-void CUpgradeHost::ReleaseProcessResources() { DestroyUpgradeTipsWnd(); }
+BOOL CUpgradeHost::ProcessResourcesInUse() { return UpgradeTipsWndInUse(); }
 
 STDMETHODIMP CUpgradeHost::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
@@ -233,18 +248,22 @@ STDMETHODIMP_(ULONG) CUpgradeHost::Release() { return m_pControllingUnknown->Rel
 // ---- connection point container ---------------------------------------------------------------
 
 STDMETHODIMP CUpgradeHost::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-  if (ppEnum == nullptr) return E_POINTER;
-  *ppEnum = new (std::nothrow) ConnectionPointsEnum({&m_eventsPoint});
-  return *ppEnum ? S_OK : E_OUTOFMEMORY;
+  return GuardedCall([&]() -> HRESULT {
+    if (ppEnum == nullptr) return E_POINTER;
+    *ppEnum = new (std::nothrow) ConnectionPointsEnum({&m_eventsPoint});
+    return *ppEnum ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-  if (ppCP == nullptr) return E_POINTER;
-  *ppCP = nullptr;
-  if (riid != DIID__IUpgradeHostEvents) return CONNECT_E_NOCONNECTION;
-  *ppCP = &m_eventsPoint;
-  m_eventsPoint.AddRef();
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    if (ppCP == nullptr) return E_POINTER;
+    *ppCP = nullptr;
+    if (riid != DIID__IUpgradeHostEvents) return CONNECT_E_NOCONNECTION;
+    *ppCP = &m_eventsPoint;
+    m_eventsPoint.AddRef();
+    return S_OK;
+  });
 }
 
 // ---- upgrade operations -----------------------------------------------------------------------
@@ -283,99 +302,104 @@ void CUpgradeHost::RunManualUpdater(LONG nModuleType, BOOL bLatest) {
 }
 
 STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
-  ModuleGuard guard;
-  const std::wstring moduleType = ModuleTypeText(nModuleType);
-  std::wstring description;
-  BOOL bAvailable = FALSE;
-  DWORD dwNewVersion = 0;
-  WORD wBuild = 0;
-  GetPlayerBuild(&wBuild);
-  const std::wstring updater = UpdaterPath();
-  const DWORD dwAppVersion = cadenza::GetAppVersion();
-  QueryPendingInstall(moduleType.c_str(), dwAppVersion, updater.c_str(), wBuild, bAvailable,
-                      description, dwNewVersion);
-  if (!bAvailable) return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    const std::wstring moduleType = ModuleTypeText(nModuleType);
+    std::wstring description;
+    BOOL bAvailable = FALSE;
+    DWORD dwNewVersion = 0;
+    WORD wBuild = 0;
+    GetPlayerBuild(&wBuild);
+    const std::wstring updater = UpdaterPath();
+    const DWORD dwAppVersion = cadenza::GetAppVersion();
+    QueryPendingInstall(moduleType.c_str(), dwAppVersion, updater.c_str(), wBuild, bAvailable,
+                        description, dwNewVersion);
+    if (!bAvailable) return S_OK;
 
-  Microsoft::WRL::ComPtr<IHostSettings> settings;
-  if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::Settings, settings.GetAddressOf())) || !settings)
-    return E_FAIL;
-  LONG bPrompt = 0;
-  if (FAILED(settings->GetPromptUpgrade(&bPrompt))) return E_FAIL;
-  if (bPrompt == 0) {
-    // Prompting switched off by the user comes back for a strictly newer version only.
-    DWORD dwPrompted = 0;
-    if (FAILED(settings->GetPromptedVersion(&dwPrompted))) return E_FAIL;
-    if (dwPrompted < dwNewVersion) {
-      bPrompt = 1;
-      if (FAILED(settings->SetPromptUpgrade(1))) return E_FAIL;
+    Microsoft::WRL::ComPtr<IHostSettings> settings;
+    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::Settings, settings.GetAddressOf())) || !settings)
+      return E_FAIL;
+    LONG bPrompt = 0;
+    if (FAILED(settings->GetPromptUpgrade(&bPrompt))) return E_FAIL;
+    if (bPrompt == 0) {
+      // Prompting switched off by the user comes back for a strictly newer version only.
+      DWORD dwPrompted = 0;
+      if (FAILED(settings->GetPromptedVersion(&dwPrompted))) return E_FAIL;
+      if (dwPrompted < dwNewVersion) {
+        bPrompt = 1;
+        if (FAILED(settings->SetPromptUpgrade(1))) return E_FAIL;
+      }
     }
-  }
-  if (FAILED(settings->SetPromptedVersion(dwNewVersion))) return E_FAIL;
+    if (FAILED(settings->SetPromptedVersion(dwNewVersion))) return E_FAIL;
 
-  if (bPrompt != 0) {
-    cadenza::Log(kLogFileName, kUpgradeContentFormat, description.c_str());
-    GetUpgradeTipsWnd()->SetContent(std::wstring(description));
-    GetUpgradeTipsWnd()->ShowWindow(SW_SHOW);
-  }
-  return S_OK;
+    if (bPrompt != 0) {
+      cadenza::Log(kLogFileName, kUpgradeContentFormat, description.c_str());
+      PromptUpgradeTips(description);
+    }
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::ManualUpgrade(LONG nModuleType) {
-  ModuleGuard guard;
-  RunManualUpdater(nModuleType, TRUE);
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    RunManualUpdater(nModuleType, TRUE);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::PullUpgrade(LONG nModuleType) {
-  ModuleGuard guard;
-  const std::wstring moduleType = ModuleTypeText(nModuleType);
-  LaunchPullUpdate(UpdaterPath().c_str(), 0, TRUE, TRUE, moduleType.c_str(), std::wstring());
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    const std::wstring moduleType = ModuleTypeText(nModuleType);
+    LaunchPullUpdate(UpdaterPath().c_str(), 0, TRUE, TRUE, moduleType.c_str(), std::wstring());
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::ScheduledUpgrade(LONG nModuleType) {
-  ModuleGuard guard;
-  const std::wstring moduleType = ModuleTypeText(nModuleType);
-  WORD wBuild = 0;
-  GetPlayerBuild(&wBuild);
-  LaunchPendingInstall(moduleType.c_str(), cadenza::GetAppVersion(), UpdaterPath().c_str(), wBuild);
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    const std::wstring moduleType = ModuleTypeText(nModuleType);
+    WORD wBuild = 0;
+    GetPlayerBuild(&wBuild);
+    LaunchPendingInstall(moduleType.c_str(), cadenza::GetAppVersion(), UpdaterPath().c_str(), wBuild);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::RecommendUpgrade(BSTR bstrPrompt, LONG bOnlyPromtOnce) {
-  ModuleGuard guard;
-  if (bOnlyPromtOnce != 0) {
-    if (g_bRecommendPrompted) return S_OK;
-    g_bRecommendPrompted = TRUE;  // set before the box opens: a call meanwhile returns at once
-  }
-  const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
-  const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
-                                ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
-                                : LoadHostString(IDS_RECOMMEND_UPGRADE_TEXT);
-  if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
+  return GuardedCall([&]() -> HRESULT {
+    if (bOnlyPromtOnce != 0) {
+      if (g_bRecommendPrompted) return S_OK;
+      g_bRecommendPrompted = TRUE;  // set before the box opens: a call meanwhile returns at once
+    }
+    const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
+    const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
+                                  ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
+                                  : LoadHostString(IDS_RECOMMEND_UPGRADE_TEXT);
+    if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
+      return S_OK;
+    RunManualUpdater(0, FALSE);
+    Microsoft::WRL::ComPtr<IHostAppControl> appControl;
+    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
+        !appControl)
+      return E_FAIL;
+    appControl->Trigger(1);
     return S_OK;
-  RunManualUpdater(0, FALSE);
-  Microsoft::WRL::ComPtr<IHostAppControl> appControl;
-  if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
-      !appControl)
-    return E_FAIL;
-  appControl->Trigger(1);
-  return S_OK;
+  });
 }
 
 STDMETHODIMP CUpgradeHost::ForceUpgrade(BSTR bstrPrompt) {
-  ModuleGuard guard;
-  if (g_bForcePrompted) return S_OK;
-  g_bForcePrompted = TRUE;
-  const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
-  const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
-                                ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
-                                : LoadHostString(IDS_FORCE_UPGRADE_TEXT);
-  if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO) == IDYES) RunManualUpdater(0, FALSE);
-  Microsoft::WRL::ComPtr<IHostAppControl> appControl;
-  if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
-      !appControl)
-    return E_FAIL;
-  appControl->Trigger(1);
-  return S_OK;
+  return GuardedCall([&]() -> HRESULT {
+    if (g_bForcePrompted) return S_OK;
+    g_bForcePrompted = TRUE;
+    const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
+    const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
+                                  ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
+                                  : LoadHostString(IDS_FORCE_UPGRADE_TEXT);
+    if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO) == IDYES) RunManualUpdater(0, FALSE);
+    Microsoft::WRL::ComPtr<IHostAppControl> appControl;
+    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
+        !appControl)
+      return E_FAIL;
+    appControl->Trigger(1);
+    return S_OK;
+  });
 }

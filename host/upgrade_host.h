@@ -39,8 +39,8 @@ class CUpgradeHost final : public IUpgradeHost, public IConnectionPointContainer
   // Creates a stand-alone object, or an aggregated one when pUnkOuter is given (riid must then
   // be IID_IUnknown), and queries it for riid.
   static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
-  // Destroys what lives for the whole process (the tips window); called when the library unloads.
-  static void ReleaseProcessResources();
+  // TRUE while something the library's code must serve outlives the objects: the tips window.
+  static BOOL ProcessResourcesInUse();
 
   // IUnknown: delegates to the controlling unknown (the outer object when aggregated).
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

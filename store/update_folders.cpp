@@ -4,8 +4,8 @@
 #include <shlobj.h>
 #include <wincrypt.h>
 
-#include <mutex>
 
+#include "store/handles.h"
 #include "store/text.h"
 
 namespace {
@@ -29,7 +29,7 @@ std::wstring UpdateDataFolderFor(const std::wstring& updaterFolder) {
 // installation, and a CryptoAPI context costs many times the rest of a record lookup: each
 // acquisition loads the provider's DLL again and reads its registration.
 struct LastName {
-  std::mutex lock;
+  SRWLOCK lock = SRWLOCK_INIT;
   std::wstring text;
   std::wstring name;
 };
@@ -88,7 +88,7 @@ BOOL HexStringToBytes(BYTE* pOut, std::wstring& strHex, UINT nCapacity) {
 std::wstring GetMD5HexName(LPCWSTR pszText) {
   if (pszText == nullptr) return std::wstring();
   {
-    std::lock_guard<std::mutex> hold(g_lastMD5Name.lock);
+    ExclusiveLock hold(g_lastMD5Name.lock);
     if (!g_lastMD5Name.name.empty() && g_lastMD5Name.text == pszText) return g_lastMD5Name.name;
   }
   // The updater hashes as many bytes as the text has characters; the name must match its own.
@@ -106,7 +106,7 @@ std::wstring GetMD5HexName(LPCWSTR pszText) {
     return std::wstring();
   std::wstring name;
   BytesToHexString(name, digest, sizeof(digest));
-  std::lock_guard<std::mutex> hold(g_lastMD5Name.lock);
+  ExclusiveLock hold(g_lastMD5Name.lock);
   g_lastMD5Name.text = pszText;
   g_lastMD5Name.name = name;
   return name;

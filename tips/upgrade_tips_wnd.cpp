@@ -4,8 +4,12 @@
 
 #include <oleauto.h>
 
+#include <new>
+#include <utility>
+
 #include "host/cadenza_common.h"
 #include "res/Cadenza_Upgrade.h"
+#include "store/handles.h"
 #include "tips/tips_skin.h"
 
 using Microsoft::WRL::ComPtr;
@@ -21,38 +25,34 @@ constexpr COLORREF kContentColor = RGB(0x23, 0x65, 0x99);
 constexpr LONG kLineSpacingTwips = 275;
 constexpr BYTE kLineSpacingAtLeast = 4;  // spacing in twips, never less than single
 
-// Reference-counted owner of the one tips window object: the object and a separately
-// allocated count. Its destructor runs when the module is unloaded (at the latest at exit).
-class TipsWndHolder {
- public:
-  TipsWndHolder() = default;
-  ~TipsWndHolder() { Reset(); }
-  TipsWndHolder(const TipsWndHolder&) = delete;
-  TipsWndHolder& operator=(const TipsWndHolder&) = delete;
+// Posted to the window by a prompt from another thread; the description waits in
+// g_pendingPrompt.
+constexpr UINT kPromptMessage = WM_APP + 1;
 
-  CUpgradeTipsWnd* Get() const { return m_pObject; }
-  void Put(CUpgradeTipsWnd* pObject) {
-    Reset();
-    m_pObject = pObject;
-    m_pnCount = new int(1);
-  }
-  void Reset() {
-    if (m_pnCount != nullptr && --*m_pnCount == 0) {
-      delete m_pObject;  // through the virtual destructor
-      delete m_pnCount;
-    }
-    m_pObject = nullptr;
-    m_pnCount = nullptr;
-  }
+// The one tips window object. A plain pointer with no destructor of its own: at process exit
+// nothing of the window is torn down (the system does it), so no window call and no call
+// into the host's objects runs then.
+SRWLOCK g_holderLock = SRWLOCK_INIT;
+CUpgradeTipsWnd* g_pTipsWnd = nullptr;
+// The library's reference to itself while a tips window exists.
+HMODULE g_hSelfReference = nullptr;
+bool g_bPromptPending = false;
+std::wstring g_pendingPrompt;
 
- private:
-  CUpgradeTipsWnd* m_pObject = nullptr;
-  int* m_pnCount = nullptr;
-};
+void TakeSelfReference() {
+  if (g_hSelfReference != nullptr) return;
+  HMODULE hModule = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(ThisModule()), &hModule))
+    g_hSelfReference = hModule;
+}
 
-TipsWndHolder& Holder() {
-  static TipsWndHolder holder;
-  return holder;
+// Only from a call that the host makes while it holds the library itself, so the count never
+// reaches zero here.
+void DropSelfReference() {
+  if (g_hSelfReference == nullptr) return;
+  FreeLibrary(g_hSelfReference);
+  g_hSelfReference = nullptr;
 }
 
 }  // namespace
@@ -82,6 +82,25 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SKINEVENT:
       return OnSkinEvent(wParam, lParam);
+    case WM_CLOSE:
+      // Alt+F4 and other closes from outside answer as the Close button does; the window
+      // stays (hidden) for the next prompt.
+      if (m_spSettings)
+        OnSkinEvent(kEventClose, 0);
+      else
+        ShowWindow(SW_HIDE);
+      return 0;
+    case kPromptMessage: {
+      std::wstring strContent;
+      bool bPending = false;
+      {
+        ExclusiveLock hold(g_holderLock);
+        strContent.swap(g_pendingPrompt);
+        bPending = std::exchange(g_bPromptPending, false);
+      }
+      if (bPending) Prompt(strContent);
+      return 0;
+    }
     case WM_NCDESTROY:
       m_ctrlContent.Detach();  // destroyed with this window
       break;
@@ -152,17 +171,6 @@ void CUpgradeTipsWnd::OnShowWindow(BOOL bShow, UINT nStatus) {
   Default(WM_SHOWWINDOW, static_cast<WPARAM>(bShow), static_cast<LPARAM>(nStatus));
   if (!bShow) return;
 
-  // Shown again after Close, Later or Install tore the skin down: set it up anew, so that a
-  // second prompt is drawn and answers like the first. The new check box starts unticked,
-  // and so does the flag it drives.
-  if (!m_spSettings) {
-    m_bPrompt = TRUE;
-    if (!SetUpSkin()) {
-      m_spSkinWnd.Reset();
-      m_spSettings.Reset();
-    }
-  }
-
   RECT rcWindow;
   RECT rcWork;
   if (!GetWindowRect(m_hWnd, &rcWindow) ||
@@ -172,6 +180,27 @@ void CUpgradeTipsWnd::OnShowWindow(BOOL bShow, UINT nStatus) {
   const int cy = rcWindow.bottom - rcWindow.top;
   SetWindowPos(m_hWnd, nullptr, rcWork.right - cx, rcWork.bottom - cy, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER);
+}
+
+BOOL CUpgradeTipsWnd::ShowWindow(int nCmdShow) {
+  if (m_hWnd == nullptr) return FALSE;
+  // Shown again after Close, Later or Install tore the skin down: set it up anew, so that a
+  // second prompt is drawn and answers like the first. The new check box starts unticked,
+  // and so does the flag it drives.
+  if (nCmdShow != SW_HIDE && !m_spSettings) {
+    m_bPrompt = TRUE;
+    if (!SetUpSkin()) {
+      m_spSkinWnd.Reset();
+      m_spSettings.Reset();
+      return FALSE;
+    }
+  }
+  return WindowBase::ShowWindow(nCmdShow);
+}
+
+BOOL CUpgradeTipsWnd::Prompt(const std::wstring& strContent) {
+  SetContent(strContent);
+  return ShowWindow(SW_SHOW);
 }
 
 LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {
@@ -208,9 +237,29 @@ LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
+BOOL CUpgradeTipsWnd::HasLiveWindow() const {
+  return m_hWnd != nullptr && IsWindow(m_hWnd) &&
+         GetWindowLongPtrW(m_hWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this);
+}
+
+void CUpgradeTipsWnd::Abandon() {
+  m_hWnd = nullptr;
+  m_ctrlContent.Detach();
+  // Still held only when the window vanished without WM_DESTROY, with the thread (and
+  // apartment) that made them: letting go without a call is the safe way.
+  static_cast<void>(m_spSkinWnd.Detach());
+  static_cast<void>(m_spSettings.Detach());
+  m_strContent.clear();
+  m_bPrompt = TRUE;
+}
+
 CUpgradeTipsWnd* GetUpgradeTipsWnd() {
-  TipsWndHolder& holder = Holder();
-  if (holder.Get() != nullptr) return holder.Get();
+  CUpgradeTipsWnd* pWnd = nullptr;
+  {
+    ExclusiveLock hold(g_holderLock);
+    pWnd = g_pTipsWnd;
+  }
+  if (pWnd != nullptr && pWnd->HasLiveWindow()) return pWnd;
 
   HWND hOwner = nullptr;
   if (SUCCEEDED(ObtainHostProvider(g_pTipsHostProvider)) &&
@@ -218,14 +267,78 @@ CUpgradeTipsWnd* GetUpgradeTipsWnd() {
     hOwner = nullptr;
   }
 
-  auto* pWnd = new CUpgradeTipsWnd();
-  holder.Put(pWnd);
+  if (pWnd == nullptr) {
+    pWnd = new (std::nothrow) CUpgradeTipsWnd();
+    if (pWnd == nullptr) return nullptr;
+    ExclusiveLock hold(g_holderLock);
+    if (g_pTipsWnd != nullptr) {  // another thread was quicker
+      delete pWnd;
+      return g_pTipsWnd;
+    }
+    g_pTipsWnd = pWnd;
+  } else {
+    // Its window has gone (never made, its owner destroyed, its thread ended, or closed
+    // from outside): the same object gets a new window.
+    pWnd->Abandon();
+  }
+
+  TakeSelfReference();
   const RECT rect = {0, 0, 0, 0};
-  pWnd->CreateEx(WS_EX_TOPMOST, nullptr, WS_POPUP, rect, hOwner, 0);
+  if (!pWnd->CreateEx(WS_EX_TOPMOST, nullptr, WS_POPUP, rect, hOwner, 0)) {
+    WindowBase::UnregisterWindowClass();
+    DropSelfReference();
+  }
   return pWnd;
 }
 
-void DestroyUpgradeTipsWnd() {
-  Holder().Reset();
+BOOL PromptUpgradeTips(const std::wstring& strContent) {
+  CUpgradeTipsWnd* pWnd = GetUpgradeTipsWnd();
+  if (pWnd == nullptr) return FALSE;
+  const HWND hWnd = pWnd->GetSafeHwnd();
+  if (hWnd == nullptr) return FALSE;
+  if (GetWindowThreadProcessId(hWnd, nullptr) == GetCurrentThreadId())
+    return pWnd->Prompt(strContent);
+  {
+    ExclusiveLock hold(g_holderLock);
+    g_pendingPrompt = strContent;
+    g_bPromptPending = true;
+  }
+  return PostMessageW(hWnd, kPromptMessage, 0, 0);
+}
+
+BOOL UpgradeTipsWndInUse() {
+  CUpgradeTipsWnd* pDead = nullptr;
+  {
+    ExclusiveLock hold(g_holderLock);
+    if (g_pTipsWnd == nullptr) return FALSE;
+    if (g_pTipsWnd->HasLiveWindow()) return TRUE;
+    pDead = g_pTipsWnd;
+    g_pTipsWnd = nullptr;
+  }
+  // Its window is gone, so nothing of it calls the window system or the host any more.
+  pDead->Abandon();
+  delete pDead;
   WindowBase::UnregisterWindowClass();
+  DropSelfReference();
+  return FALSE;
+}
+
+void DestroyUpgradeTipsWnd() {
+  CUpgradeTipsWnd* pWnd = nullptr;
+  {
+    ExclusiveLock hold(g_holderLock);
+    pWnd = g_pTipsWnd;
+    // A window of another thread can only be destroyed there.
+    if (pWnd != nullptr && pWnd->HasLiveWindow() &&
+        GetWindowThreadProcessId(pWnd->GetSafeHwnd(), nullptr) != GetCurrentThreadId())
+      return;
+    g_pTipsWnd = nullptr;
+  }
+  if (pWnd != nullptr) {
+    if (pWnd->HasLiveWindow()) pWnd->DestroyWindow();
+    pWnd->Abandon();
+    delete pWnd;
+  }
+  WindowBase::UnregisterWindowClass();
+  DropSelfReference();
 }

@@ -30,6 +30,13 @@ class CUpgradeTipsWnd : public WindowBase {
   // follows (bMore). TRUE when it folded.
   BOOL ShowContent(std::wstring strText, BOOL bMore);
 
+  // Shows or hides the window. Shown again after Close, Later or Install tore its skin down,
+  // it sets the skin up first and stays hidden (FALSE) when that fails, so that it never
+  // appears without its buttons; the next show tries again.
+  BOOL ShowWindow(int nCmdShow);
+  // SetContent, then show: one upgrade prompt on this window's own thread.
+  BOOL Prompt(const std::wstring& strContent);
+
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -44,6 +51,16 @@ class CUpgradeTipsWnd : public WindowBase {
   // the skin. FALSE at the first step that fails.
   BOOL SetUpSkin();
 
+  friend CUpgradeTipsWnd* GetUpgradeTipsWnd();
+  friend BOOL UpgradeTipsWndInUse();
+  friend void DestroyUpgradeTipsWnd();
+  // TRUE while this object's window exists (it may belong to another thread).
+  BOOL HasLiveWindow() const;
+  // For an object whose window is gone: forgets the window handles and lets go of the host
+  // objects without calling them when the window vanished without its WM_DESTROY (its thread
+  // ended), since their apartment may be gone with it.
+  void Abandon();
+
   Microsoft::WRL::ComPtr<IHostSkinWindow> m_spSkinWnd;
   Microsoft::WRL::ComPtr<IHostSettings> m_spSettings;
   RichEditControl m_ctrlContent;
@@ -52,9 +69,21 @@ class CUpgradeTipsWnd : public WindowBase {
 };
 
 // The process-wide tips window, created (hidden) on the first call. The object is returned
-// even when its window could not be created.
+// even when its window could not be created. When its window is gone (never created, its
+// owner destroyed, its thread ended), the next call makes a new object and window. While a
+// window exists the library holds a reference to itself, so that a host that frees it
+// anyway never leaves a window whose procedure is unmapped.
 CUpgradeTipsWnd* GetUpgradeTipsWnd();
 
-// For the module's unload: deletes the tips window object (destroying its window) and
-// unregisters the window class. A later GetUpgradeTipsWnd creates a new object.
+// One upgrade prompt: the description into the tips window, then shown. On another thread
+// than the window's, the prompt is posted to the window's thread instead of calling across
+// (that thread may not be pumping now). FALSE when nothing could be shown or posted.
+BOOL PromptUpgradeTips(const std::wstring& strContent);
+
+// TRUE while the tips window exists. A window that has gone is cleaned up here, and the
+// library's reference to itself is dropped.
+BOOL UpgradeTipsWndInUse();
+
+// Destroys the tips window (on its own thread), deletes the object, unregisters the window
+// class and drops the library's reference to itself. A later GetUpgradeTipsWnd starts over.
 void DestroyUpgradeTipsWnd();

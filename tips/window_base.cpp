@@ -1,6 +1,8 @@
 // The small window base class.
 #include "tips/window_base.h"
 
+#include "host/module.h"
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
@@ -74,7 +76,10 @@ LRESULT CALLBACK WindowBase::StaticWindowProc(HWND hWnd, UINT message, WPARAM wP
   }
   if (self == nullptr) return DefWindowProcW(hWnd, message, wParam, lParam);
 
-  LRESULT result = self->WindowProc(message, wParam, lParam);
+  // No exception may unwind into the system's message dispatch (and from there into the
+  // host); a message whose handler failed gets the default answer.
+  LRESULT result = CallBarrier([&] { return self->WindowProc(message, wParam, lParam); },
+                               [&](HRESULT) { return DefWindowProcW(hWnd, message, wParam, lParam); });
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
     self->m_hWnd = nullptr;

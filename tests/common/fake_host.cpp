@@ -12,7 +12,10 @@ namespace {
 FakeHostState g_state;
 DWORD g_cookie = 0;
 
-void Record(const std::wstring& call) { g_state.calls.push_back(call); }
+void Record(const std::wstring& call) {
+  if (g_state.observer != nullptr) g_state.observer(call.c_str());
+  g_state.calls.push_back(call);
+}
 
 // Reference counting shared by the small fake objects; each deletes itself at zero.
 template <typename Interface>
@@ -30,6 +33,7 @@ class FakeObject : public Interface {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
   STDMETHODIMP_(ULONG) Release() override {
+    if (g_state.observer != nullptr) g_state.observer(L"Release");
     ULONG n = --m_cRef;
     if (n == 0) delete this;
     return n;
@@ -175,9 +179,11 @@ FakeHostState& FakeHost() { return g_state; }
 void ResetFakeHost() {
   const int created = g_state.providersCreated;  // providers cached by the component outlive a test
   const HWND mainWindow = g_state.mainWindow;
+  const auto observer = g_state.observer;
   g_state = FakeHostState();
   g_state.providersCreated = created;
   g_state.mainWindow = mainWindow;
+  g_state.observer = observer;
 }
 
 bool RegisterFakeHostProvider() {

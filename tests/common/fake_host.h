@@ -32,6 +32,9 @@ struct FakeHostState {
   // Every call, in order: "CreateSettings", "SetPromptUpgrade(1)", "Trigger(1)", ...
   std::vector<std::wstring> calls;
   int providersCreated = 0;
+  // Told of every call and of every release of a fake object, as it happens (kept by
+  // ResetFakeHost): for a test that must see calls made while the process ends.
+  void (*observer)(const wchar_t* what) = nullptr;
 
   int Count(const std::wstring& call) const;
   // The arguments of every recorded call "name(n)", in order.
