@@ -26,13 +26,24 @@ void Drain() {
   }
 }
 
+// Committed private memory of the process. Where the platform does not answer PrivateUsage
+// (Wine gives 0), the address space is walked and its committed private regions added up.
 SIZE_T PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   counters.cb = sizeof counters;
-  if (!K32GetProcessMemoryInfo(GetCurrentProcess(),
-                               reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
-    return 0;
-  return counters.PrivateUsage;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(),
+                              reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
+      counters.PrivateUsage != 0)
+    return counters.PrivateUsage;
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION region = {};
+  for (const char* address = nullptr;
+       VirtualQuery(address, &region, sizeof region) == sizeof region;
+       address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    if (region.RegionSize == 0) break;
+  }
+  return total;
 }
 
 // One cycle: load, create, check, release, free. False when a step failed; unloaded tells

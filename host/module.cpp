@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "host/runtime_release.h"
 #include "host/upgrade_host.h"
 #include "res/Cadenza_Upgrade.h"
 
@@ -86,12 +87,13 @@ UpgradeHostFactory g_factory;
 // Under the loader lock only the module handle and the activation context are dealt with: no
 // window and no COM call. The tips window keeps the library loaded while it exists, so an
 // unload never finds one; at process exit nothing of the component is torn down at all.
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) noexcept {
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) noexcept {
   if (dwReason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(hInstance);
     g_Module.Attach(hInstance);
   } else if (dwReason == DLL_PROCESS_DETACH) {
     g_Module.Detach();
+    if (lpReserved == nullptr) ReleaseRuntimeBuffers();  // FreeLibrary; at exit the heap goes anyway
   }
   return TRUE;
 }
