@@ -26,7 +26,8 @@ class SlotRecorder {
  public:
   static constexpr int kSlots = 300;  // beyond the highest position in use (284)
 
-  explicit SlotRecorder(REFIID iid) : vtbl_(table_.data()), iid_(iid) {
+  explicit SlotRecorder(REFIID iid) : iid_(iid) {
+    vtbl_ = table_.data();
     table_ = Table<1>();
     table_[0] = Table<2>()[0];  // QueryInterface(REFIID, void**)
     table_[1] = Table<0>()[1];  // AddRef()
@@ -131,7 +132,7 @@ class SlotRecorder {
     return result == results_.end() ? S_OK : result->second;
   }
 
-  const Slot* vtbl_;  // first: the object's method table pointer
+  const Slot* vtbl_ = nullptr;  // first: the object's method table pointer
   std::array<Slot, kSlots> table_;
   IID iid_;
   LONG refs_ = 1;

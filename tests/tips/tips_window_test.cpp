@@ -121,7 +121,14 @@ TEST(TipsWindowWithoutProviderChildProcess, RunsThePreviousTestWithNoProvider) {
   EXPECT_EQ(0u, exitCode);
 }
 
+// Each creation test starts from no window, whichever tests ran before it.
+void StartWithoutAWindow() {
+  DestroyUpgradeTipsWnd();
+  ResetTipsHost();
+}
+
 TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
+  StartWithoutAWindow();
   CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
   ASSERT_NE(nullptr, tips);
   const HWND hWnd = tips->GetSafeHwnd();
@@ -141,6 +148,7 @@ TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
 }
 
 TEST(TipsWindowCreation, ContentControlIsPlacedReadOnlyAndReportsOnlyLinks) {
+  StartWithoutAWindow();
   const HWND hWnd = GetUpgradeTipsWnd()->GetSafeHwnd();
   const HWND content = Content(hWnd);
   ASSERT_NE(nullptr, content);
@@ -519,7 +527,7 @@ TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
   EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
 }
 
-// ---- unloading: the last test, since it replaces the process-wide window ----
+// ---- unloading: replaces the process-wide window ----
 
 TEST(TipsWindowUnload, DestroyingTheObjectDestroysItsWindowAndUnregistersItsClass) {
   const HWND old = GetUpgradeTipsWnd()->GetSafeHwnd();
