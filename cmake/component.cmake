@@ -9,7 +9,14 @@ set_target_properties(Cadenza_Upgrade PROPERTIES PREFIX "" OUTPUT_NAME Cadenza_U
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/res/bitmaps/tips_background.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_buttons.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_close.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_checkbox.bmp")
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/component.rc PROPERTIES OBJECT_DEPENDS
-  "${COMPONENT_TLB};${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs;${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs;${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.manifest")
-# windres finds the type library in the generated folder, the other files beside the scripts.
+  "${COMPONENT_TLB};${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs;${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs;${COMPONENT_MANIFEST}")
+# windres finds the type library and the manifest in the generated folder, the other files
+# beside the scripts.
 target_include_directories(Cadenza_Upgrade PRIVATE ${CMAKE_BINARY_DIR}/res/generated/res ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(Cadenza_Upgrade PRIVATE upgrade_host)
+# On 32-bit x86 the entry points are __stdcall and their symbols decorated (_DllGetClassObject@12);
+# the export list names them undecorated, which the linker matches without a warning only with
+# the stdcall fixup. The exports stay undecorated at ordinals 1 to 4.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(Cadenza_Upgrade PRIVATE -Wl,--enable-stdcall-fixup)
+endif()

@@ -112,7 +112,13 @@ HRESULT Apply(const std::wstring& path, bool unregister) {
     if (FAILED(hr)) return hr;
   }
   if (unregister) {
-    hr = UnRegisterTypeLib(LIBID_Cadenza_UpgradeLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    // The type library was registered for this build's system kind (its win32 or win64 key).
+#ifdef _WIN64
+    constexpr SYSKIND kSysKind = SYS_WIN64;
+#else
+    constexpr SYSKIND kSysKind = SYS_WIN32;
+#endif
+    hr = UnRegisterTypeLib(LIBID_Cadenza_UpgradeLib, 1, 0, LOCALE_NEUTRAL, kSysKind);
     // A type library that is not registered is already gone.
     if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY) hr = S_OK;
     return hr;

@@ -6,15 +6,21 @@
 
 namespace testing_support {
 
+// The update data folder's name hashes only the first half of an installation's path (as many
+// bytes as the path has characters), so folders under the long temporary path would all share
+// one. The folder's own name therefore comes right after the drive: "C:\ct-PPPPNNNN\" (process
+// id, counter) lies within the hashed half of any path inside it, and every installation staged
+// in a TempFolder gets an update data folder of its own, also among test programs run at once.
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring drive = windows[0] != L'\0' && windows[1] == L':' ? std::wstring(windows, 2) : L"C:";
   for (;;) {
-    wchar_t name[64];
-    swprintf(name, 64, L"cadenza-test-%lu-%u-%lu\\", GetCurrentProcessId(), counter++,
-             GetTickCount());
-    path_ = std::wstring(temp) + name;
+    wchar_t name[32];
+    swprintf(name, 32, L"\\ct-%04X%04X\\", static_cast<unsigned>(GetCurrentProcessId() & 0xFFFF),
+             static_cast<unsigned>(counter++ & 0xFFFF));
+    path_ = drive + name;
     if (CreateDirectoryW(path_.c_str(), nullptr)) break;
   }
 }

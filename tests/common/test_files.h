@@ -8,7 +8,8 @@
 
 namespace testing_support {
 
-// A new empty folder under the temporary folder, ending in a backslash; removed with its content.
+// A new empty folder of its own, ending in a backslash; removed with its content. Its name comes
+// right after the drive, so an installation staged in it has an update data folder of its own.
 class TempFolder {
  public:
   TempFolder();

@@ -78,7 +78,7 @@ class StagedPlayer : public ::testing::Test {
 
   static void AnswerMessageBoxOf(DWORD processId, int answer) {
     struct Search { DWORD pid; HWND box; } search = {processId, nullptr};
-    EnumWindows([](HWND window, LPARAM param) -> BOOL {
+    EnumWindows([](HWND window, LPARAM param) CALLBACK -> BOOL {
       auto* s = reinterpret_cast<Search*>(param);
       DWORD pid = 0;
       GetWindowThreadProcessId(window, &pid);

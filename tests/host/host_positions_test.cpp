@@ -83,6 +83,7 @@ TEST(HostPositions, SkinWindowCallsLandOn7_9_12WithTheirArguments) {
   provider.HandOut(11, &skinObject);
   IHostServiceProvider* cached = provider.As<IHostServiceProvider>();
 
+  skinObject.SetArgumentCount(12, 3);  // LoadSkin(window, document, script)
   IHostSkinWindow* skin = nullptr;
   ASSERT_EQ(S_OK, ObtainHostObject(cached, HostObject::SkinWindow, &skin));
   ASSERT_NE(nullptr, skin);
@@ -112,6 +113,7 @@ TEST(HostPositions, UpgradeHostFromTheProviderHasItsSixMethodsAt3To8) {
   provider.HandOut(33, &upgradeHostObject);
   IHostServiceProvider* cached = provider.As<IHostServiceProvider>();
 
+  upgradeHostObject.SetArgumentCount(7, 2);  // RecommendUpgrade(prompt, once)
   IUpgradeHost* upgradeHost = nullptr;
   ASSERT_EQ(S_OK, ObtainHostObject(cached, HostObject::UpgradeHost, &upgradeHost));
   ASSERT_NE(nullptr, upgradeHost);

@@ -48,6 +48,25 @@ bool UserClassKeyExists(const std::wstring& subKey) {
   return true;
 }
 
+// A component registers in the registry view of its architecture, where a host of the same
+// architecture looks (a 32-bit one in the 32-bit view), and its type library under its system kind.
+#ifdef _WIN64
+constexpr REGSAM kOwnView = KEY_WOW64_64KEY, kOtherView = KEY_WOW64_32KEY;
+constexpr wchar_t kTypeLibKind[] = L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0\\0\\win64";
+#else
+constexpr REGSAM kOwnView = KEY_WOW64_32KEY, kOtherView = KEY_WOW64_64KEY;
+constexpr wchar_t kTypeLibKind[] = L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0\\0\\win32";
+#endif
+
+bool MachineClassKeyExists(const std::wstring& subKey, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + subKey).c_str(), 0, KEY_READ | view,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
 }  // namespace
 
 TEST(RegistrationTool, RegistersPerUserAndUnregistersAgain) {
@@ -93,6 +112,9 @@ TEST(RegistrationTool, RegistersForTheMachineAndCOMCreatesTheClass) {
     std::wstring dll;
     ~Unregister() { RunTool(L"/machine /unregister \"" + dll + L"\""); }
   } unregisterAtEnd{dll};
+  EXPECT_TRUE(MachineClassKeyExists(std::wstring(kClsidKey) + L"\\InprocServer32", kOwnView));
+  EXPECT_FALSE(MachineClassKeyExists(kClsidKey, kOtherView));
+  EXPECT_TRUE(MachineClassKeyExists(kTypeLibKind, kOwnView));
 
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {
@@ -109,6 +131,7 @@ TEST(RegistrationTool, RegistersForTheMachineAndCOMCreatesTheClass) {
   CoUninitialize();
 
   EXPECT_EQ(0u, RunTool(L"/machine /unregister \"" + dll + L"\""));
+  EXPECT_FALSE(MachineClassKeyExists(kTypeLibKind, kOwnView));
   HKEY key = nullptr;
   EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, kClsidKey, 0, KEY_READ, &key));
   EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Cadenza_Upgrade.UpgradeHost", 0, KEY_READ, &key));

@@ -1,7 +1,10 @@
 // A fake COM object whose method table is a row of generic slots: every slot records its own
-// position and its first three arguments, so a test sees where a declared method really lands.
+// position and its arguments (up to three), so a test sees where a declared method really lands.
 // Slots 0 to 2 also act as QueryInterface, AddRef and Release (the count is only counted: the
 // object belongs to the test). A slot may hand out another object through its first argument.
+// COM methods are __stdcall: on 32-bit x86 the callee removes its arguments from the stack, so
+// each slot must take exactly as many as the declared method. A slot takes one argument unless
+// the test says otherwise with SetArgumentCount (0 to 3).
 #pragma once
 #include <windows.h>
 #include <unknwn.h>
@@ -23,9 +26,25 @@ class SlotRecorder {
  public:
   static constexpr int kSlots = 300;  // beyond the highest position in use (284)
 
-  explicit SlotRecorder(REFIID iid) : vtbl_(Table().data()), iid_(iid) {}
+  explicit SlotRecorder(REFIID iid) : iid_(iid) {
+    vtbl_ = table_.data();
+    table_ = Table<1>();
+    table_[0] = Table<2>()[0];  // QueryInterface(REFIID, void**)
+    table_[1] = Table<0>()[1];  // AddRef()
+    table_[2] = Table<0>()[2];  // Release()
+  }
   SlotRecorder(const SlotRecorder&) = delete;
   SlotRecorder& operator=(const SlotRecorder&) = delete;
+
+  // The method at `slot` takes `count` arguments (0 to 3) besides the object.
+  void SetArgumentCount(int slot, int count) {
+    switch (count) {
+      case 0: table_[slot] = Table<0>()[slot]; break;
+      case 1: table_[slot] = Table<1>()[slot]; break;
+      case 2: table_[slot] = Table<2>()[slot]; break;
+      default: table_[slot] = Table<3>()[slot]; break;
+    }
+  }
 
   // This object seen through a declared interface.
   template <typename Interface>
@@ -50,19 +69,40 @@ class SlotRecorder {
   LONG refs() const { return refs_; }
 
  private:
-  using Slot = HRESULT(STDMETHODCALLTYPE*)(SlotRecorder*, uintptr_t, uintptr_t, uintptr_t);
+  // Stored in the method table; each entry is called through its real signature.
+  using Slot = void (*)();
 
   template <int I>
-  static HRESULT STDMETHODCALLTYPE Thunk(SlotRecorder* self, uintptr_t a1, uintptr_t a2,
-                                         uintptr_t a3) {
+  static HRESULT STDMETHODCALLTYPE Thunk0(SlotRecorder* self) {
+    return self->OnCall(I, 0, 0, 0);
+  }
+  template <int I>
+  static HRESULT STDMETHODCALLTYPE Thunk1(SlotRecorder* self, uintptr_t a1) {
+    return self->OnCall(I, a1, 0, 0);
+  }
+  template <int I>
+  static HRESULT STDMETHODCALLTYPE Thunk2(SlotRecorder* self, uintptr_t a1, uintptr_t a2) {
+    return self->OnCall(I, a1, a2, 0);
+  }
+  template <int I>
+  static HRESULT STDMETHODCALLTYPE Thunk3(SlotRecorder* self, uintptr_t a1, uintptr_t a2, uintptr_t a3) {
     return self->OnCall(I, a1, a2, a3);
   }
-  template <int... I>
-  static constexpr std::array<Slot, sizeof...(I)> MakeTable(std::integer_sequence<int, I...>) {
-    return {&Thunk<I>...};
+  template <int I, int N>
+  static Slot Thunk() {
+    if constexpr (N == 0) return reinterpret_cast<Slot>(&Thunk0<I>);
+    else if constexpr (N == 1) return reinterpret_cast<Slot>(&Thunk1<I>);
+    else if constexpr (N == 2) return reinterpret_cast<Slot>(&Thunk2<I>);
+    else return reinterpret_cast<Slot>(&Thunk3<I>);
   }
+  template <int N, int... I>
+  static std::array<Slot, sizeof...(I)> MakeTable(std::integer_sequence<int, I...>) {
+    return {Thunk<I, N>()...};
+  }
+  // The slots that take N arguments.
+  template <int N>
   static const std::array<Slot, kSlots>& Table() {
-    static constexpr std::array<Slot, kSlots> table = MakeTable(std::make_integer_sequence<int, kSlots>());
+    static const std::array<Slot, kSlots> table = MakeTable<N>(std::make_integer_sequence<int, kSlots>());
     return table;
   }
 
@@ -92,7 +132,8 @@ class SlotRecorder {
     return result == results_.end() ? S_OK : result->second;
   }
 
-  const Slot* vtbl_;  // first: the object's method table pointer
+  const Slot* vtbl_ = nullptr;  // first: the object's method table pointer
+  std::array<Slot, kSlots> table_;
   IID iid_;
   LONG refs_ = 1;
   std::vector<SlotCall> calls_;

@@ -96,7 +96,13 @@ TEST(TipsWindowWithoutProvider, ObjectWithoutAWindowDoesNothingVisible) {
   EXPECT_EQ(tips, GetUpgradeTipsWnd());
   tips->SetContent(L"第一行\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
   EXPECT_FALSE(tips->ShowWindow(SW_SHOW));
-  EXPECT_EQ(nullptr, FindWindowW(L"CadenzaUpgradeWnd", nullptr));
+  // No tips window of this process: the parent test process and other programs may show theirs.
+  HWND found = nullptr;
+  while ((found = FindWindowExW(nullptr, found, L"CadenzaUpgradeWnd", nullptr)) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(found, &pid);
+    EXPECT_NE(GetCurrentProcessId(), pid) << "a tips window was created";
+  }
 }
 
 TEST(TipsWindowWithoutProviderChildProcess, RunsThePreviousTestWithNoProvider) {
@@ -121,7 +127,14 @@ TEST(TipsWindowWithoutProviderChildProcess, RunsThePreviousTestWithNoProvider) {
   EXPECT_EQ(0u, exitCode);
 }
 
+// Each creation test starts from no window, whichever tests ran before it.
+void StartWithoutAWindow() {
+  DestroyUpgradeTipsWnd();
+  ResetTipsHost();
+}
+
 TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
+  StartWithoutAWindow();
   CUpgradeTipsWnd* tips = GetUpgradeTipsWnd();
   ASSERT_NE(nullptr, tips);
   const HWND hWnd = tips->GetSafeHwnd();
@@ -141,6 +154,7 @@ TEST(TipsWindowCreation, CreatedOnceHiddenOwnedAndSkinned) {
 }
 
 TEST(TipsWindowCreation, ContentControlIsPlacedReadOnlyAndReportsOnlyLinks) {
+  StartWithoutAWindow();
   const HWND hWnd = GetUpgradeTipsWnd()->GetSafeHwnd();
   const HWND content = Content(hWnd);
   ASSERT_NE(nullptr, content);
@@ -519,7 +533,7 @@ TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
   EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
 }
 
-// ---- unloading: the last test, since it replaces the process-wide window ----
+// ---- unloading: replaces the process-wide window ----
 
 TEST(TipsWindowUnload, DestroyingTheObjectDestroysItsWindowAndUnregistersItsClass) {
   const HWND old = GetUpgradeTipsWnd()->GetSafeHwnd();

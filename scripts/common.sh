@@ -1,0 +1,98 @@
+# Shared by scripts/test, scripts/demo and bench/run (sourced, not run): the build folder and
+# toolchain of each architecture, whether this machine can run 32-bit Windows programs, and one
+# Wine prefix per build folder with a wineserver that is always stopped again.
+#   x64: build/      (BUILD_DIR overrides), cmake/mingw-w64.cmake
+#   x86: build-x86/  (BUILD_DIR_X86 overrides), cmake/mingw-w64-i686.cmake
+
+cadenza_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+cadenza_build_dir() {
+  case "$1" in
+    x64) printf '%s' "${BUILD_DIR:-$cadenza_root/build}" ;;
+    x86) printf '%s' "${BUILD_DIR_X86:-$cadenza_root/build-x86}" ;;
+  esac
+}
+
+cadenza_toolchain() {
+  case "$1" in
+    x64) printf '%s' "$cadenza_root/cmake/mingw-w64.cmake" ;;
+    x86) printf '%s' "$cadenza_root/cmake/mingw-w64-i686.cmake" ;;
+  esac
+}
+
+# cadenza_build ARCH [cmake --build arguments...]: configures (once) and builds ARCH.
+cadenza_build() {
+  local arch="$1" build
+  shift
+  build=$(cadenza_build_dir "$arch")
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$cadenza_root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(cadenza_toolchain "$arch")" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  cmake --build "$build" -j"$(nproc)" "$@"
+}
+
+# 32-bit Windows programs run only when the kernel executes 32-bit Linux programs and 32-bit
+# Wine (wine32:i386, its loader /usr/lib/wine/wine) is installed. Prints why not, and fails.
+cadenza_can_run_x86() {
+  if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "this machine's kernel does not execute 32-bit Linux programs, so 32-bit Wine cannot run"
+    return 1
+  fi
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "32-bit Wine (wine32:i386) is not installed"
+    return 1
+  fi
+  return 0
+}
+
+# cadenza_prepare_prefix BUILD: makes BUILD/wineprefix when it is missing, and makes it again
+# when 32-bit Wine is installed but the prefix was created without its 32-bit half (every wine
+# call in such a prefix then fails to load kernel32.dll). Call it with a display (inside
+# xvfb-run): a prefix made without one has a broken desktop process.
+cadenza_prepare_prefix() {
+  local prefix="$1/wineprefix"
+  if [ -f "$prefix/system.reg" ] && [ -x /usr/lib/wine/wine ] \
+     && [ ! -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "The Wine prefix $prefix has no 32-bit half (made before 32-bit Wine was installed): making it again"
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    rm -rf "$prefix"
+  fi
+  if [ ! -f "$prefix/system.reg" ]; then
+    WINEPREFIX="$prefix" "$cadenza_root/scripts/wine-run" cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+    WINEPREFIX="$prefix" wineserver -w || true
+  fi
+}
+
+# cadenza_start_wine BUILD: one persistent wineserver for the prefix, and Wine's background
+# services and desktop started now, detached from the caller's output (CTest would otherwise
+# wait on them after each test). Needs a display.
+cadenza_start_wine() {
+  local prefix="$1/wineprefix"
+  WINEPREFIX="$prefix" wineserver -p 2>/dev/null || true   # already running for this prefix is fine
+  WINEPREFIX="$prefix" "$cadenza_root/scripts/wine-run" cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+  WINEPREFIX="$prefix" "$cadenza_root/scripts/wine-run" rundll32 user32.dll,GetDesktopWindow \
+    >/dev/null 2>&1 </dev/null || true
+}
+
+# cadenza_stop_wine BUILD...: ends every Wine process of these prefixes and waits (bounded) for
+# their wineserver to go. Only these prefixes: other runs on the machine keep theirs.
+cadenza_stop_wine() {
+  local build prefix
+  for build in "$@"; do
+    prefix="$build/wineprefix"
+    [ -d "$prefix" ] || continue
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$prefix" timeout 20 wineserver -w 2>/dev/null || true
+  done
+}
+
+# cadenza_stop_wine_on_exit BUILD...: stops the prefixes' Wine when the script ends, also when it
+# is interrupted or terminated (a signal ends the script through its EXIT trap).
+cadenza_stop_wine_on_exit() {
+  cadenza_stop_builds=("$@")
+  trap 'cadenza_stop_wine "${cadenza_stop_builds[@]}"' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+}
