@@ -313,9 +313,9 @@ STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
   if (FAILED(settings->SetPromptedVersion(dwNewVersion))) return E_FAIL;
 
   if (bPrompt != 0) {
-    cadenza::Log(kLogFileName, kUpgradeContentFormat, description.c_str());
+    cadenza::Log(kLogFileName, kUpgradeContentFormat, UpgradeContentForLog(description).c_str());
     GetUpgradeTipsWnd()->SetContent(std::wstring(description));
-    GetUpgradeTipsWnd()->ShowWindow(SW_SHOW);
+    GetUpgradeTipsWnd()->ShowWindow(SW_SHOWNOACTIVATE);  // never takes the keyboard
   }
   return S_OK;
 }

@@ -82,8 +82,16 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SKINEVENT:
       return OnSkinEvent(wParam, lParam);
+    case WM_KEYDOWN:
+      if (OnKeyDown(static_cast<UINT>(wParam))) return 0;
+      break;
+    case WM_ACTIVATE:
+      Default(message, wParam, lParam);
+      OnActivate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
     case WM_NCDESTROY:
       m_ctrlContent.Detach();  // destroyed with this window
+      m_hFocusFrame = nullptr;
       break;
     default:
       break;
@@ -116,6 +124,7 @@ int CUpgradeTipsWnd::OnCreate(CREATESTRUCTW* pCreate) {
   m_ctrlContent.Send(EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
 
   m_ctrlContent.Send(EM_SETEVENTMASK, 0, ENM_LINK);
+  SetUpKeyboard();
 
   return SetUpSkin() ? 0 : -1;
 }
@@ -171,7 +180,7 @@ void CUpgradeTipsWnd::OnShowWindow(BOOL bShow, UINT nStatus) {
   const int cx = rcWindow.right - rcWindow.left;
   const int cy = rcWindow.bottom - rcWindow.top;
   SetWindowPos(m_hWnd, nullptr, rcWork.right - cx, rcWork.bottom - cy, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {

@@ -23,12 +23,10 @@ class CUpgradeTipsWnd : public WindowBase {
   CUpgradeTipsWnd();
   ~CUpgradeTipsWnd() override;
 
-  // Lays the description into the content control, folded to four display lines with the
-  // show-more link when it is longer; an empty description changes nothing.
+  // Lays the description into the content control, folded to the display lines the content
+  // area shows (four) with the show-more link when it is longer; an empty description changes
+  // nothing. The cost is bounded whatever the description's length.
   void SetContent(const std::wstring& strContent);
-  // Shows strText; folds it when it takes more than four display lines, or four while more
-  // follows (bMore). TRUE when it folded.
-  BOOL ShowContent(std::wstring strText, BOOL bMore);
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -38,6 +36,17 @@ class CUpgradeTipsWnd : public WindowBase {
   void OnDestroy();
   void OnShowWindow(BOOL bShow, UINT nStatus);
   void OnContentLink(NMHDR* pNotifyStruct, LRESULT* pResult);
+  // Keyboard answers (tips_keyboard.cpp): the focus frame and the content control's keys are
+  // set up with the window; OnKeyDown is TRUE for a key the window answers.
+  void SetUpKeyboard();
+  void OnActivate(bool bActive);
+  BOOL OnKeyDown(UINT nChar);
+  void ShowKeyFocus(bool bShow);
+  bool HasLink() const;
+  // The fold's steps (upgrade_content.cpp).
+  int VisibleLines() const;
+  bool FitsWithLink(const std::wstring& strText, int nLines) const;
+  void MarkLink() const;
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
 
   // Obtains the settings and skin window objects, binds and prepares this window and loads
@@ -49,7 +58,13 @@ class CUpgradeTipsWnd : public WindowBase {
   RichEditControl m_ctrlContent;
   std::wstring m_strContent;
   BOOL m_bPrompt;
+  HWND m_hFocusFrame = nullptr;  // child window: the keyboard focus drawn as a frame
+  int m_nKeyFocus = 0;           // which element has the keyboard focus
 };
+
+// What the log line carries of a description: the whole when short, else its start and the
+// separator (a description from the record may be megabytes long).
+std::wstring UpgradeContentForLog(const std::wstring& strContent);
 
 // The process-wide tips window, created (hidden) on the first call. The object is returned
 // even when its window could not be created.

@@ -269,42 +269,95 @@ TEST_F(TipsWindowTest, FourShortLinesShowWholeAndATrailingLineBreakFolds) {
   EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
 }
 
-TEST_F(TipsWindowTest, OneLongLineIsCutAtItsFourthDisplayLine) {
+// The fold as a person sees it, checked through the control itself: at most four lines, the
+// link whole on the last of them and inside the client area, the kept text a prefix of the
+// description, the separator before the link whenever a line was cut, and nothing dropped
+// that would have fitted (one more character of the description pushes the link off).
+void ExpectFoldedWell(HWND control, const std::wstring& description) {
+  const std::wstring shown = TextOf(control);
+  ASSERT_GE(shown.size(), kLink.size());
+  ASSERT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+  const int lines = static_cast<int>(SendMessageW(control, EM_GETLINECOUNT, 0, 0));
+  EXPECT_LE(lines, 4);
+  const long end = ControlLength(control);
+  EXPECT_EQ(lines - 1, SendMessageW(control, EM_EXLINEFROMCHAR, 0, end - 4)) << "link wraps";
+  EXPECT_EQ(lines - 1, SendMessageW(control, EM_EXLINEFROMCHAR, 0, end - 1));
+  RECT client = {};
+  GetClientRect(control, &client);
+  POINTL last = {};
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&last), end - 1);
+  EXPECT_LT(last.x, client.right);
+  EXPECT_LE(last.y + 12, client.bottom) << "the link's last character is cut off";
+
+  std::wstring kept = shown.substr(0, shown.size() - kLink.size());
+  const bool separated = kept.size() >= 2 && kept.substr(kept.size() - 2) == L"\u2026\u2026";
+  if (separated) kept.resize(kept.size() - 2);
+  ASSERT_EQ(kept, description.substr(0, kept.size())) << "the kept text is the description's start";
+  if (!separated) {
+    EXPECT_EQ(L"\r\n", description.substr(kept.size(), 2)) << "a cut line without the separator";
+    return;
+  }
+  size_t more = kept.size() + 1;
+  if (more < description.size() && description[more - 1] == L'\r') ++more;
+  const std::wstring longer = description.substr(0, more) + kSeparatorAndLink;
+  SetWindowTextW(control, longer.c_str());
+  const long longerEnd = ControlLength(control);
+  const bool overflows =
+      SendMessageW(control, EM_GETLINECOUNT, 0, 0) > 4 ||
+      SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 4) !=
+          SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 1);
+  EXPECT_TRUE(overflows) << "a character that fits was dropped";
+}
+
+TEST_F(TipsWindowTest, TheLinkIsWholeOnTheFourthLineWhereverTheCutFalls) {
+  // One long line and one long word (a URL) shifted a character at a time, so that the fourth
+  // line's end falls on every position of the link in turn.
   std::wstring line;
   for (int i = 0; i < 12; ++i) line += L"本次升级带来了全新的播放体验。";
-  // What four display lines hold, measured by the control itself.
-  SetWindowTextW(content(), line.c_str());
-  ASSERT_GT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
-  const long fourLines = static_cast<long>(SendMessageW(content(), EM_LINEINDEX, 4, 0));
-
-  tips_->SetContent(line);
-  const std::wstring shown = TextOf(content());
-  EXPECT_EQ(line.substr(0, fourLines - 6) + kSeparatorAndLink, shown);
-  EXPECT_LE(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4) << "the link stays in view";
+  std::wstring url = L"https://cadenza.invalid/";
+  for (int i = 0; i < 40; ++i) url += L"release-notes/";
+  for (int shift = 0; shift < 12; ++shift) {
+    SCOPED_TRACE(shift);
+    const std::wstring lead(static_cast<size_t>(shift), L'a');
+    tips_->SetContent(lead + line);
+    ExpectFoldedWell(content(), lead + line);
+    tips_->SetContent(L"下载地址：" + lead + url);
+    ExpectFoldedWell(content(), L"下载地址：" + lead + url);
+  }
 }
 
 TEST_F(TipsWindowTest, FiveAndMoreLinesShowFourWithTheLink) {
-  // The fourth line is shorter than the first: it takes the link with no cut.
-  const std::wstring roomy =
-      L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤\r\n音效\r\n其他";
-  tips_->SetContent(roomy);
-  EXPECT_EQ(L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤" + kLink, TextOf(content()));
+  // Short lines: the fourth is kept whole and takes the link with no cut.
+  tips_->SetContent(L"1\r\n2\r\n3\r\n4\r\n5\r\n6");
+  EXPECT_EQ(L"1\r\n2\r\n3\r\n4" + kLink, TextOf(content()));
+  tips_->SetContent(L"简介\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
+  EXPECT_EQ(L"简介\r\n第二行\r\n第三行\r\n第四行" + kLink, TextOf(content()));
 
-  // A fourth line as long as the first cannot take the link: it is cut and separated.
-  const std::wstring full = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n更新默认皮肤\r\n其他改进";
+  // A fourth line that fills its display line cannot take the link: it is cut and separated.
+  std::wstring fourth;
+  for (int i = 0; i < 30; ++i) fourth += L"长";
+  const std::wstring full = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n" + fourth + L"\r\n其他改进";
   tips_->SetContent(full);
   const std::wstring shown = TextOf(content());
-  const std::wstring firstThree = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n";
-  ASSERT_EQ(firstThree, shown.substr(0, firstThree.size()));
-  const std::wstring fourth = shown.substr(firstThree.size());
-  ASSERT_GE(fourth.size(), kSeparatorAndLink.size());
-  EXPECT_EQ(kSeparatorAndLink, fourth.substr(fourth.size() - kSeparatorAndLink.size()));
-  EXPECT_EQ(0u, std::wstring(L"更新默认皮肤").find(fourth.substr(0, fourth.size() - 6)));
-  EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
+  EXPECT_EQ(kSeparatorAndLink, shown.substr(shown.size() - kSeparatorAndLink.size()));
+  ExpectFoldedWell(content(), full);
+}
 
-  // A first line shorter than the link: the cut never reaches into the third line.
-  tips_->SetContent(L"简介\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
-  EXPECT_EQ(L"简介\r\n第二行\r\n第三行\r\n" + kSeparatorAndLink, TextOf(content()));
+TEST_F(TipsWindowTest, AMillionCharactersFoldLikeTheirStart) {
+  // Only a bounded start is measured, so the fold of a huge description is that of its start.
+  std::wstring start;
+  for (int i = 0; i < 40; ++i) start += L"第" + std::to_wstring(i) + L"项改进 ";
+  for (const std::wstring& filler : {std::wstring(L"x"), std::wstring(L"\r\n")}) {
+    std::wstring huge = start;
+    while (huge.size() < 1000000) huge += filler;
+    tips_->SetContent(start + filler);
+    const std::wstring folded = TextOf(content());
+    const DWORD began = GetTickCount();
+    tips_->SetContent(huge);
+    EXPECT_LT(GetTickCount() - began, 2000u);
+    EXPECT_EQ(folded, TextOf(content()));
+    ExpectFoldedWell(content(), huge);
+  }
 }
 
 TEST_F(TipsWindowTest, OnlyTheLinkIsMarkedEvenWithLineBreaksAndAnotherShowCharacter) {
