@@ -9,6 +9,8 @@
 
 #include <commctrl.h>
 
+#include "host/cadenza_common.h"
+
 namespace {
 
 // The drawn elements' places, as the skin document lays them out.
@@ -18,6 +20,7 @@ constexpr RECT kCloseRect = {237, 10, 252, 25};
 constexpr RECT kCheckBoxRect = {10, 142, 120, 162};  // the box and its label
 constexpr POINT kCheckBoxClick = {17, 152};           // the middle of the box
 constexpr UINT_PTR kContentSubclassId = 0x7E9;
+constexpr UINT kCaptionStringId = 1217;  // the host's caption of the upgrade prompts
 const std::wstring kLinkText = L"显示更多";
 
 enum KeyFocus { kFocusInstall, kFocusLater, kFocusClose, kFocusCheckBox, kFocusLink, kFocusCount };
@@ -38,6 +41,10 @@ LRESULT CALLBACK ContentKeys(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 
 void CUpgradeTipsWnd::SetUpKeyboard() {
   if (m_hFocusFrame != nullptr || m_hWnd == nullptr) return;
+  // The title is not drawn (the skin draws its own); it names the window for screen readers
+  // and window lists, as the message boxes' caption does.
+  std::wstring strTitle;
+  if (cadenza::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
   // The focus is a one-pixel frame: a black child window whose region is the frame alone,
   // drawn over whatever the skin paints below it.
   m_hFocusFrame = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_BLACKRECT, 0, 0, 0, 0,

@@ -548,6 +548,95 @@ TEST_F(TipsWindowTest, RealMouseClickOnLaterReachesTheHandler) {
   EXPECT_FALSE(IsWindowVisible(hwnd_));
 }
 
+// ---- the keyboard ----
+
+// A key pressed as a keyboard does, through the input queue.
+void Press(WORD key, bool shift = false) {
+  INPUT inputs[4] = {};
+  int n = 0;
+  auto add = [&](WORD vk, DWORD flags) {
+    inputs[n].type = INPUT_KEYBOARD;
+    inputs[n].ki.wVk = vk;
+    inputs[n++].ki.dwFlags = flags;
+  };
+  if (shift) add(VK_SHIFT, 0);
+  add(key, 0);
+  add(key, KEYEVENTF_KEYUP);
+  if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(n), inputs, sizeof(INPUT));
+  gui_test::PumpPending(60);
+}
+
+// The frame that shows the keyboard focus, in the window's client coordinates; empty when hidden.
+RECT FocusFrame(HWND tips) {
+  RECT rc = {};
+  HWND frame = FindWindowExW(tips, nullptr, L"STATIC", nullptr);
+  if (frame == nullptr || !IsWindowVisible(frame)) return rc;
+  rc = WindowRect(frame);
+  MapWindowPoints(nullptr, tips, reinterpret_cast<POINT*>(&rc), 2);
+  return rc;
+}
+
+bool Surrounds(const RECT& frame, const RECT& element) {
+  return frame.left < element.left && frame.top < element.top && frame.right > element.right &&
+         frame.bottom > element.bottom;
+}
+
+TEST_F(TipsWindowTest, KeysAnswerAsTheirClicksDoOnceTheWindowIsActive) {
+  const RECT install = {142, 140, 192, 160}, later = {200, 140, 250, 160};
+  const RECT close = {237, 10, 252, 25}, box = {10, 145, 25, 160};
+  auto reach = [&](const std::wstring& description) {
+    Show(description);
+    SetForegroundWindow(hwnd_);
+    ASSERT_TRUE(gui_test::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
+    gui_test::PumpPending(50);
+  };
+  wchar_t title[64] = {};
+  GetWindowTextW(hwnd_, title, 64);
+  EXPECT_STREQ(L"Cadenza 升级", title);
+
+  // Space ticks the box as a click does, and Escape is Later: Later stores FALSE.
+  reach(L"说明");
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), install)) << "Install has the focus first";
+  Press(VK_SPACE);
+  Press(VK_ESCAPE);
+  EXPECT_EQ(std::vector<LONG>{FALSE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+  FinishTearDown();
+
+  // Enter is Install.
+  reach(L"说明");
+  Press(VK_RETURN);
+  EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
+  FinishTearDown();
+
+  // Tab moves the focus through Later, Close and the check box; Enter presses what has it.
+  reach(L"说明");
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), later));
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), close));
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), box));
+  Press(VK_TAB, true);
+  Press(VK_RETURN);  // Close
+  EXPECT_EQ((std::vector<LONG>{FALSE, TRUE}), testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
+  FinishTearDown();
+
+  // The fourth Tab reaches the link, shown selected; Enter shows the whole description.
+  std::wstring description = L"更新说明：";
+  for (int i = 1; i <= 7; ++i) description += L"\r\n第" + std::to_wstring(i) + L"项改进";
+  reach(description);
+  for (int i = 0; i < 4; ++i) Press(VK_TAB);
+  CHARRANGE selected = {};
+  SendMessageW(content(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
+  EXPECT_EQ(ControlLength(content()) - 4, selected.cpMin);
+  EXPECT_EQ(RECT{}.right, FocusFrame(hwnd_).right) << "the frame gives way to the selection";
+  Press(VK_RETURN);
+  EXPECT_EQ(description, TextOf(content()));
+  EXPECT_TRUE(IsWindowVisible(hwnd_));
+}
+
 // ---- a picture for people ----
 
 TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
