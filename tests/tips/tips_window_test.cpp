@@ -3,9 +3,13 @@
 // a second prompt after a tear-down, a real click, and a picture of the shown window.
 #include <windows.h>
 #include <oleauto.h>
+#include <oleacc.h>
 #include <richedit.h>
+#include <wrl/client.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -635,6 +639,70 @@ TEST_F(TipsWindowTest, KeysAnswerAsTheirClicksDoOnceTheWindowIsActive) {
   Press(VK_RETURN);
   EXPECT_EQ(description, TextOf(content()));
   EXPECT_TRUE(IsWindowVisible(hwnd_));
+}
+
+// ---- accessibility clients ----
+
+TEST_F(TipsWindowTest, AScreenReaderFindsTheTitleAndEveryDrawnControl) {
+  Show(L"说明");
+  // The window's name, as a screen reader announces it (Wine gives the client object the
+  // window's title; it has no separate window object).
+  Microsoft::WRL::ComPtr<IAccessible> client;
+  ASSERT_HRESULT_SUCCEEDED(AccessibleObjectFromWindow(
+      hwnd_, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+      reinterpret_cast<void**>(client.GetAddressOf())));
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  ASSERT_EQ(S_OK, client->get_accName(self, &name));
+  EXPECT_STREQ(L"Cadenza 升级", name);
+  SysFreeString(name);
+
+  LONG count = 0;
+  ASSERT_EQ(S_OK, client->get_accChildCount(&count));
+  std::vector<VARIANT> children(static_cast<size_t>(count));
+  LONG obtained = 0;
+  ASSERT_HRESULT_SUCCEEDED(AccessibleChildren(client.Get(), 0, count, children.data(), &obtained));
+  std::map<std::wstring, std::pair<LONG, VARIANT>> controls;  // name: role, child id
+  int windows = 0;
+  for (LONG i = 0; i < obtained; ++i) {
+    // The child windows (the description's control) come from the system's client object,
+    // which under Wine gives them as objects or as bare ids without names.
+    BSTR childName = nullptr;
+    if (children[i].vt != VT_I4 || client->get_accName(children[i], &childName) != S_OK) {
+      ++windows;
+      VariantClear(&children[i]);
+      continue;
+    }
+    VARIANT role;
+    ASSERT_EQ(S_OK, client->get_accRole(children[i], &role));
+    controls[childName] = {role.lVal, children[i]};
+    SysFreeString(childName);
+  }
+  EXPECT_GE(windows, 1);
+  for (const wchar_t* button : {L"安装", L"稍后", L"关闭"}) {
+    ASSERT_TRUE(controls.count(button)) << "no " << testing::PrintToString(std::wstring(button));
+    EXPECT_EQ(ROLE_SYSTEM_PUSHBUTTON, controls[button].first);
+  }
+  ASSERT_TRUE(controls.count(L"下次不再弹出"));
+  EXPECT_EQ(ROLE_SYSTEM_CHECKBUTTON, controls[L"下次不再弹出"].first);
+  EXPECT_EQ(ROLE_SYSTEM_STATICTEXT, controls[L"已下载新版的Cadenza，是否现在安装？"].first);
+
+  // The check box's state follows it; its default action is a click, so Later stores FALSE.
+  const VARIANT box = controls[L"下次不再弹出"].second;
+  VARIANT state;
+  ASSERT_EQ(S_OK, client->get_accState(box, &state));
+  EXPECT_FALSE(state.lVal & STATE_SYSTEM_CHECKED);
+  EXPECT_EQ(S_OK, client->accDoDefaultAction(box));
+  ASSERT_EQ(S_OK, client->get_accState(box, &state));
+  EXPECT_TRUE(state.lVal & STATE_SYSTEM_CHECKED);
+  long x = 0, y = 0, cx = 0, cy = 0;
+  ASSERT_EQ(S_OK, client->accLocation(&x, &y, &cx, &cy, controls[L"稍后"].second));
+  EXPECT_EQ(WindowRect(hwnd_).left + 200, x);
+  EXPECT_EQ(50, cx);
+  EXPECT_EQ(S_OK, client->accDoDefaultAction(controls[L"稍后"].second));
+  EXPECT_EQ(std::vector<LONG>{FALSE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
 }
 
 // ---- a picture for people ----
