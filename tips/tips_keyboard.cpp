@@ -45,10 +45,13 @@ void CUpgradeTipsWnd::SetUpKeyboard() {
   // and window lists, as the message boxes' caption does.
   std::wstring strTitle;
   if (cadenza::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
-  // The focus is a one-pixel frame: a black child window whose region is the frame alone,
-  // drawn over whatever the skin paints below it.
-  m_hFocusFrame = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_BLACKRECT, 0, 0, 0, 0,
-                                  m_hWnd, nullptr, ThisModule(), nullptr);
+  // The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
+  // over whatever the skin paints below them. The first side stands for all four.
+  for (HWND& side : m_hFocusSides) {
+    side = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_BLACKRECT, 0, 0, 0, 0, m_hWnd,
+                           nullptr, ThisModule(), nullptr);
+  }
+  m_hFocusFrame = m_hFocusSides[0];
   if (m_ctrlContent.GetSafeHwnd() != nullptr)
     SetWindowSubclass(m_ctrlContent.GetSafeHwnd(), ContentKeys, kContentSubclassId, 0);
 }
@@ -66,7 +69,10 @@ void CUpgradeTipsWnd::ShowKeyFocus(bool bShow) {
     m_ctrlContent.Send(EM_HIDESELECTION, TRUE);
   }
   if (m_hFocusFrame == nullptr) return;
-  if (!bShow || m_nKeyFocus == kFocusLink) ::ShowWindow(m_hFocusFrame, SW_HIDE);
+  if (!bShow || m_nKeyFocus == kFocusLink) {
+    for (HWND side : m_hFocusSides)
+      if (side != nullptr) ::ShowWindow(side, SW_HIDE);
+  }
   if (!bShow) return;
   if (m_nKeyFocus == kFocusLink) {
     // The link shows its focus as a selection of its four characters.
@@ -78,15 +84,16 @@ void CUpgradeTipsWnd::ShowKeyFocus(bool bShow) {
   static constexpr RECT kRects[] = {kInstallRect, kLaterRect, kCloseRect, kCheckBoxRect};
   RECT rc = kRects[m_nKeyFocus];
   InflateRect(&rc, 2, 2);
-  HRGN outer = CreateRectRgn(0, 0, rc.right - rc.left, rc.bottom - rc.top);
-  HRGN inner = CreateRectRgn(1, 1, rc.right - rc.left - 1, rc.bottom - rc.top - 1);
-  if (outer != nullptr && inner != nullptr && CombineRgn(outer, outer, inner, RGN_DIFF) != ERROR) {
-    if (SetWindowRgn(m_hFocusFrame, outer, TRUE)) outer = nullptr;  // the window owns it now
+  const RECT sides[4] = {{rc.left, rc.top, rc.right, rc.top + 1},
+                         {rc.left, rc.bottom - 1, rc.right, rc.bottom},
+                         {rc.left, rc.top, rc.left + 1, rc.bottom},
+                         {rc.right - 1, rc.top, rc.right, rc.bottom}};
+  for (int i = 0; i < 4; ++i) {
+    if (m_hFocusSides[i] == nullptr) continue;
+    SetWindowPos(m_hFocusSides[i], HWND_TOP, sides[i].left, sides[i].top,
+                 sides[i].right - sides[i].left, sides[i].bottom - sides[i].top,
+                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
   }
-  if (outer != nullptr) DeleteObject(outer);
-  if (inner != nullptr) DeleteObject(inner);
-  SetWindowPos(m_hFocusFrame, HWND_TOP, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
-               SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
 void CUpgradeTipsWnd::OnActivate(bool bActive) {

@@ -64,7 +64,23 @@ std::wstring UpgradeContentForLog(const std::wstring& strContent) {
   return Bounded(strContent, kMostLoggedChars);
 }
 
-int CUpgradeTipsWnd::VisibleLines() const { return kVisibleLines; }
+// The whole lines the content area shows, at most four: measured with five short lines, a line
+// counts when the next one starts no lower than the area's bottom. The host's font grows with
+// the screen's DPI while the skin's area does not, so fewer lines may fit.
+int CUpgradeTipsWnd::VisibleLines() const {
+  RECT rc = {};
+  const HWND content = m_ctrlContent.GetSafeHwnd();
+  if (content == nullptr || !GetClientRect(content, &rc) || rc.bottom <= 0) return kVisibleLines;
+  m_ctrlContent.SetWindowText(L"x\r\nx\r\nx\r\nx\r\nx");
+  int nLines = 0;
+  for (int k = 1; k <= kVisibleLines; ++k) {
+    POINTL at = {};
+    m_ctrlContent.Send(EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), m_ctrlContent.LineIndex(k));
+    if (at.y > rc.bottom) break;
+    nLines = k;
+  }
+  return std::max(nLines, 1);
+}
 
 bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) const {
   m_ctrlContent.SetWindowText(strText);
@@ -78,6 +94,16 @@ bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) cons
 void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
   if (strContent.empty()) return;
   m_strContent = Bounded(strContent, kMostShownChars);
+  // The control shows its scroll bar only while its text is taller than the area, and wraps
+  // narrower then; every measurement is made without it, at the width that the folded text,
+  // which is never taller than the area, is shown at.
+  struct ScrollBarOff {
+    const RichEditControl& control;
+    explicit ScrollBarOff(const RichEditControl& c) : control(c) {
+      control.Send(EM_SHOWSCROLLBAR, SB_VERT, FALSE);
+    }
+    ~ScrollBarOff() { control.Send(EM_SHOWSCROLLBAR, SB_VERT, TRUE); }
+  } scrollBarOff(m_ctrlContent);
   const int nLines = VisibleLines();
 
   // Measure a prefix of the description, longer only while it fits and more follows.

@@ -92,6 +92,7 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_NCDESTROY:
       m_ctrlContent.Detach();  // destroyed with this window
       m_hFocusFrame = nullptr;
+      for (HWND& side : m_hFocusSides) side = nullptr;
       break;
     default:
       break;

@@ -58,7 +58,8 @@ class CUpgradeTipsWnd : public WindowBase {
   RichEditControl m_ctrlContent;
   std::wstring m_strContent;
   BOOL m_bPrompt;
-  HWND m_hFocusFrame = nullptr;  // child window: the keyboard focus drawn as a frame
+  HWND m_hFocusFrame = nullptr;  // the keyboard focus's frame (its first side), NULL until made
+  HWND m_hFocusSides[4] = {};    // child windows: the frame's top, bottom, left and right
   int m_nKeyFocus = 0;           // which element has the keyboard focus
 };
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/cadenza_common.h"
 #include "refhost/skin/skin_window.h"
 #include "tests/common/fake_host.h"
 #include "tests/tips/gui_test_util.h"
@@ -288,10 +289,14 @@ void ExpectFoldedWell(HWND control, const std::wstring& description) {
   EXPECT_EQ(lines - 1, SendMessageW(control, EM_EXLINEFROMCHAR, 0, end - 1));
   RECT client = {};
   GetClientRect(control, &client);
-  POINTL last = {};
+  POINTL last = {}, first = {}, second = {};
   SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&last), end - 1);
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&first), 0);
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&second),
+               SendMessageW(control, EM_LINEINDEX, 1, 0));
+  const long lineHeight = lines > 1 ? second.y - first.y : 12;
   EXPECT_LT(last.x, client.right);
-  EXPECT_LE(last.y + 12, client.bottom) << "the link's last character is cut off";
+  EXPECT_LE(last.y + lineHeight, client.bottom) << "the last line is cut off";
 
   std::wstring kept = shown.substr(0, shown.size() - kLink.size());
   const bool separated = kept.size() >= 2 && kept.substr(kept.size() - 2) == L"\u2026\u2026";
@@ -307,7 +312,7 @@ void ExpectFoldedWell(HWND control, const std::wstring& description) {
   SetWindowTextW(control, longer.c_str());
   const long longerEnd = ControlLength(control);
   const bool overflows =
-      SendMessageW(control, EM_GETLINECOUNT, 0, 0) > 4 ||
+      SendMessageW(control, EM_GETLINECOUNT, 0, 0) > lines ||
       SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 4) !=
           SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 1);
   EXPECT_TRUE(overflows) << "a character that fits was dropped";
@@ -414,6 +419,37 @@ TEST_F(TipsWindowTest, ReleasingTheButtonOnTheLinkShowsTheWholeDescription) {
     link.chrg = {end - 4, end};
     EXPECT_EQ(0, SendMessageW(hwnd_, WM_NOTIFY, IDC_UPGRADE_CONTENT, reinterpret_cast<LPARAM>(&link)));
     EXPECT_EQ(folded, TextOf(control));
+  }
+}
+
+// The host's font grows with the screen's DPI (9 points are 18 pixels at 144 DPI and 24 at
+// 192) while the skin's content area stays 75 pixels high: the fold keeps to the whole lines
+// that show. Pictures of the window at each size for people to look at.
+TEST_F(TipsWindowTest, ALargerHostFontFoldsToTheLinesThatShow) {
+  std::wstring description = L"Cadenza 5.2 升级内容：";
+  for (int i = 1; i <= 6; ++i) description += L"\r\n" + std::to_wstring(i) + L". 修复了若干问题，改进了播放的稳定性";
+  const HFONT normal = CCadenzaFont::GetNormalFont();
+  LOGFONTW lf = {};
+  GetObjectW(normal, sizeof lf, &lf);
+  for (int height : {12, 18, 24}) {
+    SCOPED_TRACE(height);
+    lf.lfHeight = -height;
+    HFONT font = CreateFontIndirectW(&lf);
+    ASSERT_NE(nullptr, font);
+    SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    Show(description);
+    if (height > 12) EXPECT_LT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
+    ExpectFoldedWell(content(), description);
+    tips_->SetContent(description);
+    gui_test::PumpPending(200);
+    UpdateWindow(content());
+    const gui_test::Capture picture = gui_test::CaptureScreen(WindowRect(hwnd_));
+    wchar_t full[MAX_PATH];
+    const std::wstring name = L"..\\tips_fold_" + std::to_wstring(height * 8) + L"dpi.png";
+    ASSERT_TRUE(GetFullPathNameW((gui_test::ProgramFolder() + name).c_str(), MAX_PATH, full, nullptr));
+    EXPECT_TRUE(gui_test::WritePng(picture, full));
+    SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(normal), TRUE);
+    DeleteObject(font);
   }
 }
 
@@ -571,14 +607,24 @@ void Press(WORD key, bool shift = false) {
   gui_test::PumpPending(60);
 }
 
-// The frame that shows the keyboard focus, in the window's client coordinates; empty when hidden.
+// The frame that shows the keyboard focus (four thin child windows), in the window's client
+// coordinates; empty when hidden.
 RECT FocusFrame(HWND tips) {
-  RECT rc = {};
-  HWND frame = FindWindowExW(tips, nullptr, L"STATIC", nullptr);
-  if (frame == nullptr || !IsWindowVisible(frame)) return rc;
-  rc = WindowRect(frame);
-  MapWindowPoints(nullptr, tips, reinterpret_cast<POINT*>(&rc), 2);
-  return rc;
+  RECT frame = {};
+  bool any = false;
+  for (HWND side = FindWindowExW(tips, nullptr, L"STATIC", nullptr); side != nullptr;
+       side = FindWindowExW(tips, side, L"STATIC", nullptr)) {
+    if (!IsWindowVisible(side)) continue;
+    RECT rc = WindowRect(side);
+    MapWindowPoints(nullptr, tips, reinterpret_cast<POINT*>(&rc), 2);
+    if (any) {
+      UnionRect(&frame, &frame, &rc);
+    } else {
+      frame = rc;
+      any = true;
+    }
+  }
+  return frame;
 }
 
 bool Surrounds(const RECT& frame, const RECT& element) {
