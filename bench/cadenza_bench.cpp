@@ -380,8 +380,8 @@ int wmain(int argc, wchar_t** argv) {
              " pending package, the window hidden before), median of %d rounds; the ratio is the"
              " window's part against that for 100 characters:\n",
              options.foldRounds);
-      printf("    %10s %6s %9s %14s %15s %11s %9s %7s\n", "characters", "breaks", "call ms",
-             "record+log ms", "profile read ms", "window ms", "fold ms", "ratio");
+      printf("    %10s %6s %9s %14s %9s %10s %11s %9s %7s\n", "characters", "breaks", "call ms",
+             "record+log ms", "query ms", "floor ms", "window ms", "fold ms", "ratio");
       const std::vector<FoldCase> cases = FoldCases();
       double base = 0;
       for (size_t i = 0; i < cases.size(); ++i) {
@@ -393,9 +393,9 @@ int wmain(int argc, wchar_t** argv) {
         const bool last = cases[i].characters == 1000000;
         const bool met = ratio <= kTargetRatio;
         if (last) targetsMet = met && targetsMet;
-        printf("    %10zu %6s %9.2f %14.2f %15.2f %11.2f %9.2f %7.2f%s\n", cases[i].characters,
+        printf("    %10zu %6s %9.2f %14.2f %9.2f %10.2f %11.2f %9.2f %7.2f%s\n", cases[i].characters,
                cases[i].lineBreaks ? "yes" : "no", value("_shown_ms"), value("_before_ms"),
-               value("_profile_floor_ms"), window,
+               value("_query_ms"), value("_profile_floor_ms"), window,
                value("_fold_ms"), ratio, last ? (met ? "   met" : "   NOT MET") : "");
       }
     }

@@ -5,6 +5,7 @@
 
 #include "bench/bench_clock.h"
 #include "bench/window_wait.h"
+#include "launch/update_commands.h"
 #include "refhost/provider/host_provider.h"
 #include "store/handles.h"
 
@@ -165,21 +166,45 @@ int RunFoldCurveChild(const std::wstring& resultPath, const std::wstring& profil
       }
     }
     UnhookWindowsHookEx(hook);
-    // The platform's floor for the record part: one read of the description from a record
-    // just written (the profile functions parse a changed file again), into a buffer that fits.
-    std::vector<Samples> floor(cases.size());
+    // The platform's floor for the record part: the profile reads that the pending-package
+    // query makes (9 integers, 6 strings, the description read twice when longer than the
+    // first buffer), made directly on a record just written, beside the query itself.
+    std::vector<Samples> floor(cases.size()), query(cases.size());
     std::vector<wchar_t> buffer(1100000);
+    const wchar_t* const ints[] = {L"UpdateRecord_S_bScheduleInstallation", L"UpdateRecord_S_bCrisisPack",
+                                   L"UpdateRecord_S_dwVersion", L"UpdateRecord_S_wPatchNum",
+                                   L"UpdateRecord_S_wBuildNum", L"UpdateRecord_S_bCrisisPack",
+                                   L"UpdateRecord_S_dwVersion", L"UpdateRecord_S_wPatchNum",
+                                   L"UpdateRecord_S_wBuildNum"};
+    const wchar_t* const strings[] = {L"UpdateRecord_S_strModuleType", L"UpdateRecord_S_strVersionName",
+                                      L"UpdateRecord_S_strDescription", L"UpdateRecord_S_strZipFileName",
+                                      L"UpdateRecord_S_strExeFileName", L"UpdateRecord_S_byarHash"};
+    const std::wstring updater = ProgramFolder() + L"CadenzaUpdate.exe";
     for (int round = 0; round < rounds && !figures.count("error"); ++round) {
       for (size_t i = 0; i < cases.size(); ++i) {
         if (!WriteRecord(recordPath, true, stored[i])) break;
         const double start = NowMicroseconds();
-        GetPrivateProfileStringW(kModuleType, L"UpdateRecord_S_strDescription", L"", buffer.data(),
-                                 static_cast<DWORD>(buffer.size()), recordPath.c_str());
+        for (const wchar_t* key : ints) GetPrivateProfileIntW(kModuleType, key, -1, recordPath.c_str());
+        for (const wchar_t* key : strings) {
+          DWORD n = GetPrivateProfileStringW(kModuleType, key, L"", buffer.data(), 1024, recordPath.c_str());
+          if (n + 1 >= 1024)
+            GetPrivateProfileStringW(kModuleType, key, L"", buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), recordPath.c_str());
+        }
         floor[i].Add(NowMicroseconds() - start);
+        if (!WriteRecord(recordPath, true, stored[i])) break;
+        const double queried = NowMicroseconds();
+        BOOL available = FALSE;
+        std::wstring description;
+        DWORD version = 0;
+        QueryPendingInstall(kModuleType, kAppVersion, updater.c_str(), kPlayerBuild, available,
+                            description, version);
+        query[i].Add(NowMicroseconds() - queried);
       }
     }
     for (size_t i = 0; i < cases.size(); ++i) {
       figures[std::to_string(i) + "_profile_floor_ms"] = Milliseconds(floor[i].Median());
+      figures[std::to_string(i) + "_query_ms"] = Milliseconds(query[i].Median());
       const std::string key = std::to_string(i);
       figures[key + "_shown_ms"] = Milliseconds(shown[i].Median());
       figures[key + "_window_ms"] = Milliseconds(window[i].Median());
