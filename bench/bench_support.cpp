@@ -201,6 +201,10 @@ std::string CountsChange(const ResourceCounts& before, const ResourceCounts& aft
 }
 
 bool WriteRecord(const std::wstring& path, bool scheduled) {
+  return WriteRecord(path, scheduled, kStoredDescription);
+}
+
+bool WriteRecord(const std::wstring& path, bool scheduled, const std::wstring& storedDescription) {
   std::wstring text = std::wstring(L"[") + kModuleType + L"]\r\n" +
       L"UpdateRecord_S_bScheduleInstallation=" + (scheduled ? L"1" : L"0") + L"\r\n" +
       L"UpdateRecord_S_bCrisisPack=0\r\n"
@@ -209,7 +213,7 @@ bool WriteRecord(const std::wstring& path, bool scheduled) {
       L"UpdateRecord_S_wPatchNum=1\r\n"
       L"UpdateRecord_S_wBuildNum=" + std::to_wstring(kPlayerBuild + 1) + L"\r\n" +
       L"UpdateRecord_S_strVersionName=5.1.301\r\n"
-      L"UpdateRecord_S_strDescription=" + kStoredDescription + L"\r\n" +
+      L"UpdateRecord_S_strDescription=" + storedDescription + L"\r\n" +
       L"UpdateRecord_S_strZipFileName=Cadenza_5.1.301.zip\r\n"
       L"UpdateRecord_S_strExeFileName=Cadenza_Setup.exe\r\n"
       L"UpdateRecord_S_byarHash=00112233445566778899AABBCCDDEEFF\r\n"

@@ -50,6 +50,8 @@ std::string CountsChange(const ResourceCounts& before, const ResourceCounts& aft
 // The update record of the player module, as the updater writes it (UTF-16 with a mark).
 // scheduled: UpdateRecord_S_bScheduleInstallation.
 bool WriteRecord(const std::wstring& path, bool scheduled);
+// The same with another description, as stored (a line break written as backslash, n).
+bool WriteRecord(const std::wstring& path, bool scheduled, const std::wstring& storedDescription);
 // The description that WriteRecord stores, as the component reads it back (with CR LF).
 std::wstring RecordDescription();
 

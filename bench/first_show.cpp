@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "bench/bench_clock.h"
+#include "bench/window_wait.h"
 #include "refhost/provider/host_provider.h"
 #include "tests/common/test_files.h"
 
@@ -57,35 +58,6 @@ LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void DrainMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-// Dispatches messages until done() holds; false when the time ran out.
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    if (done()) return true;
-    DrainMessages();
-    if (done()) return true;
-    if (GetTickCount64() >= deadline) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-  }
-}
-
-// Shown, and flush with the bottom-right corner of the work area.
-bool VisibleAndPlaced(HWND window) {
-  RECT rect, work;
-  return window != nullptr && IsWindowVisible(window) && GetWindowRect(window, &rect) &&
-         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && rect.right > rect.left &&
-         rect.right == work.right && rect.bottom == work.bottom;
 }
 
 BOOL CALLBACK ChildNeedsPaint(HWND child, LPARAM needs) {

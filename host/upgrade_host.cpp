@@ -332,7 +332,7 @@ STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
     if (FAILED(settings->SetPromptedVersion(dwNewVersion))) return E_FAIL;
 
     if (bPrompt != 0) {
-      cadenza::Log(kLogFileName, kUpgradeContentFormat, description.c_str());
+      cadenza::Log(kLogFileName, kUpgradeContentFormat, UpgradeContentForLog(description).c_str());
       PromptUpgradeTips(description);
     }
     return S_OK;

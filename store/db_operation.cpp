@@ -1,6 +1,8 @@
 // Profile-file store: integers in decimal, BOOLs as integers, CR LF as backslash-n, bytes as hex.
 #include "store/db_operation.h"
 
+#include <algorithm>
+
 #include <shlwapi.h>
 
 #include <vector>
@@ -17,6 +19,7 @@ constexpr DWORD kMissingInt = 0xFFFFFFFF;
 constexpr wchar_t kLineBreak[] = L"\r\n";
 constexpr wchar_t kEscapedLineBreak[] = L"\\n";
 constexpr DWORD kFirstReadChars = 1024;
+constexpr size_t kMostReadChars = size_t{1} << 26;
 
 }  // namespace
 
@@ -65,14 +68,21 @@ BOOL CDBOperation::ReadBool(LPCWSTR pszKey, BOOL& bValue) {
 
 BOOL CDBOperation::ReadString(LPCWSTR pszKey, std::wstring& strValue) {
   if (m_strFilePath.empty()) return FALSE;
-  // Grow the buffer until the value fits, so that a long description is read whole.
+  // A value that does not fit the first buffer is read once more into one as long as the
+  // file (no value is longer), so that a long description is read whole in two reads: every
+  // read of a long value costs time in proportion to it.
   std::vector<wchar_t> buffer(kFirstReadChars);
   DWORD n = 0;
   for (;;) {
     n = GetPrivateProfileStringW(m_strSection.c_str(), pszKey, kMissingString, buffer.data(),
                                  static_cast<DWORD>(buffer.size()), m_strFilePath.c_str());
-    if (n + 1 < buffer.size() || buffer.size() >= (1u << 26)) break;
-    buffer.resize(buffer.size() * 4);
+    if (n + 1 < buffer.size() || buffer.size() >= kMostReadChars) break;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    size_t next = buffer.size() * 4;
+    if (GetFileAttributesExW(m_strFilePath.c_str(), GetFileExInfoStandard, &data) &&
+        data.nFileSizeHigh == 0 && data.nFileSizeLow + 2u > next)
+      next = data.nFileSizeLow + 2u;
+    buffer.resize(std::min<size_t>(next, kMostReadChars));
   }
   buffer[n] = L'\0';
   if (StrCmpW(buffer.data(), kMissingString) == 0) return FALSE;

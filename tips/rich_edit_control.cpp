@@ -62,6 +62,10 @@ int RichEditControl::LineLength(int nLine) const {
   return static_cast<int>(Send(EM_LINELENGTH, static_cast<WPARAM>(nLine)));
 }
 
+int RichEditControl::LineFromChar(long nChar) const {
+  return static_cast<int>(Send(EM_EXLINEFROMCHAR, 0, static_cast<LPARAM>(nChar)));
+}
+
 void RichEditControl::SetSel(long nStartChar, long nEndChar) const {
   CHARRANGE range = {nStartChar, nEndChar};
   Send(EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));

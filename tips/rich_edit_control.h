@@ -24,6 +24,8 @@ class RichEditControl {
   int GetLineCount() const;
   int LineIndex(int nLine) const;
   int LineLength(int nLine) const;
+  // The display line that holds a character position (EM_EXLINEFROMCHAR).
+  int LineFromChar(long nChar) const;
   void SetSel(long nStartChar, long nEndChar) const;
   DWORD GetSelectionCharFormat(CHARFORMATW& cf) const;
   BOOL SetSelectionCharFormat(CHARFORMATW& cf) const;

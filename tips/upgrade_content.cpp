@@ -1,6 +1,9 @@
-// Folding the upgrade description into the tips window's content control: the control
-// itself measures the text; a description longer than four display lines is cut and ends in
-// the show-more link, which shows the whole description when clicked.
+// Folding the upgrade description into the tips window's content control. The control itself
+// is the measuring device: the kept text with the separator and the show-more link appended is
+// put into it, and the cut moves (a binary search over positions) until the control reports no
+// more lines than the content area shows, with the link whole on the last of them. Only a
+// bounded prefix of the description is ever put into the control to measure, so the cost does
+// not depend on how much text lies beyond the fold.
 #include <algorithm>
 
 #include "tips/upgrade_tips_wnd.h"
@@ -13,76 +16,167 @@ const std::wstring kLinkText = L"显示更多";
 const std::wstring kSeparator = L"\u2026\u2026";
 constexpr COLORREF kLinkColor = RGB(0x23, 0x65, 0x99);
 
-// The first `count` characters of text; none when count is not positive.
-void KeepFirst(std::wstring& text, long count) {
-  text.resize(static_cast<size_t>(std::clamp<long>(count, 0, static_cast<long>(text.size()))));
+// The first measurement takes this many characters; when they fit in the visible lines and
+// the description goes on, it is repeated with four times as many, up to the most. Four lines
+// of the 225-pixel area hold a few hundred characters even in the narrowest glyphs; what lies
+// beyond the most measured is treated as more text that follows.
+constexpr size_t kFirstMeasuredChars = 512;
+constexpr size_t kMostMeasuredChars = 8192;
+
+// What "show more" shows and what the log line carries of a description, at most; a longer
+// one is cut there and ends in the separator.
+constexpr size_t kMostShownChars = 65536;
+constexpr size_t kMostLoggedChars = 2048;
+
+// p, moved back so that it splits neither a CR LF nor a surrogate pair.
+size_t SnapDown(const std::wstring& text, size_t p) {
+  p = std::min(p, text.size());
+  if (p > 0 && p < text.size() &&
+      ((text[p - 1] == L'\r' && text[p] == L'\n') ||
+       (IS_HIGH_SURROGATE(text[p - 1]) && IS_LOW_SURROGATE(text[p]))))
+    --p;
+  return p;
+}
+
+// The index in text of the control's character position nPosition: the control counts a
+// CR LF as one position.
+size_t IndexOfPosition(const std::wstring& text, long nPosition) {
+  size_t i = 0;
+  for (long n = 0; n < nPosition && i < text.size(); ++n) {
+    i += (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ? 2 : 1;
+  }
+  return i;
+}
+
+bool EndsWithLineBreak(const std::wstring& text, size_t end) {
+  return end >= 2 && text[end - 2] == L'\r' && text[end - 1] == L'\n';
+}
+
+// text cut to at most nMost characters, ending in the separator when it was cut.
+std::wstring Bounded(const std::wstring& text, size_t nMost) {
+  if (text.size() <= nMost) return text;
+  return text.substr(0, SnapDown(text, nMost)) + kSeparator;
 }
 
 }  // namespace
 
-void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
-  if (strContent.empty()) return;
-  m_strContent = strContent;
-
-  // Each candidate is the description up to one of its line breaks; the walk stops at the
-  // first candidate that needed folding.
-  for (size_t i = strContent.find(kLineBreak); i != std::wstring::npos;
-       i = strContent.find(kLineBreak, i + kLineBreak.size())) {
-    if (ShowContent(strContent.substr(0, i), TRUE)) return;
-  }
-  ShowContent(strContent, FALSE);
+std::wstring UpgradeContentForLog(const std::wstring& strContent) {
+  return Bounded(strContent, kMostLoggedChars);
 }
 
-BOOL CUpgradeTipsWnd::ShowContent(std::wstring strText, BOOL bMore) {
-  m_ctrlContent.SetWindowText(strText);
-  const int nLines = m_ctrlContent.GetLineCount();
-  if (nLines < kVisibleLines || (nLines == kVisibleLines && !bMore)) return FALSE;
-
-  const long nLength = static_cast<long>(strText.size());
-  if (nLines > kVisibleLines) {
-    // Too long: drop what the fifth and later display lines hold, then room for the link.
-    long nHidden = 0;
-    for (int k = kVisibleLines; k < nLines; ++k)
-      nHidden += m_ctrlContent.LineLength(m_ctrlContent.LineIndex(k));
-    KeepFirst(strText, nLength - nHidden);
-    KeepFirst(strText, static_cast<long>(strText.size() - kSeparator.size() - kLinkText.size()));
-    strText += kSeparator + kLinkText;
-  } else {
-    // Four lines full and more follows: the link goes at the end of the fourth line, which
-    // may hold as many characters as the line that holds the caret (the first, right after
-    // the text was set). That line is found by its index: not every rich edit control answers
-    // EM_LINELENGTH for -1 (Wine's gives 0, which would always cut the whole fourth line).
-    const long nWidth = m_ctrlContent.LineLength(m_ctrlContent.LineIndex(-1));
-    const long nFourth = m_ctrlContent.LineLength(m_ctrlContent.LineIndex(kVisibleLines - 1));
-    // The cut stays within the fourth line: a first line shorter than the link would
-    // otherwise reach back into the third line and split its line break.
-    const long nExcess =
-        std::min(static_cast<long>(kLinkText.size()) + nFourth - nWidth, nFourth);
-    if (nExcess > 0) {
-      KeepFirst(strText, nLength - nExcess);
-      strText += kSeparator + kLinkText;
-    } else {
-      strText += kLinkText;
-    }
+// The whole lines the content area shows, at most four: measured with five short lines, a line
+// counts when the next one starts no lower than the area's bottom. The host's font grows with
+// the screen's DPI while the skin's area does not, so fewer lines may fit.
+int CUpgradeTipsWnd::VisibleLines() const {
+  RECT rc = {};
+  const HWND content = m_ctrlContent.GetSafeHwnd();
+  if (content == nullptr || !GetClientRect(content, &rc) || rc.bottom <= 0) return kVisibleLines;
+  m_ctrlContent.SetWindowText(L"x\r\nx\r\nx\r\nx\r\nx");
+  int nLines = 0;
+  for (int k = 1; k <= kVisibleLines; ++k) {
+    POINTL at = {};
+    m_ctrlContent.Send(EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), m_ctrlContent.LineIndex(k));
+    if (at.y > rc.bottom) break;
+    nLines = k;
   }
-  m_ctrlContent.SetWindowText(strText);
+  return std::max(nLines, 1);
+}
 
-  // The link is the text's last four characters. Positions are the control's own, in which a
-  // line break is one position, so the link is found from the control's text length rather
-  // than from its index in strText.
+bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) const {
+  m_ctrlContent.SetWindowText(strText);
+  const int nCount = m_ctrlContent.GetLineCount();
   const long nEnd = m_ctrlContent.GetTextLength();
   const long nLink = static_cast<long>(kLinkText.size());
-  if (nEnd >= nLink) {
-    m_ctrlContent.SetSel(nEnd - nLink, nEnd);
-    CHARFORMATW cf = {};
-    m_ctrlContent.GetSelectionCharFormat(cf);
-    cf.dwMask = CFM_COLOR | CFM_LINK;
-    cf.dwEffects = (cf.dwEffects | CFE_LINK) & ~CFE_AUTOCOLOR;
-    cf.crTextColor = kLinkColor;
-    m_ctrlContent.SetSelectionCharFormat(cf);
-    m_ctrlContent.SetSel(-1, -1);
+  return nCount > 0 && nCount <= nLines && nEnd >= nLink &&
+         m_ctrlContent.LineFromChar(nEnd - nLink) == m_ctrlContent.LineFromChar(nEnd - 1);
+}
+
+void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
+  if (strContent.empty()) return;
+  m_strContent = Bounded(strContent, kMostShownChars);
+  // The control shows its scroll bar only while its text is taller than the area, and wraps
+  // narrower then; every measurement is made without it, at the width that the folded text,
+  // which is never taller than the area, is shown at.
+  struct ScrollBarOff {
+    const RichEditControl& control;
+    explicit ScrollBarOff(const RichEditControl& c) : control(c) {
+      control.Send(EM_SHOWSCROLLBAR, SB_VERT, FALSE);
+    }
+    ~ScrollBarOff() { control.Send(EM_SHOWSCROLLBAR, SB_VERT, TRUE); }
+  } scrollBarOff(m_ctrlContent);
+  const int nLines = VisibleLines();
+
+  // Measure a prefix of the description, longer only while it fits and more follows.
+  size_t nMeasured = SnapDown(strContent, std::min(strContent.size(), kFirstMeasuredChars));
+  int nCount = 0;
+  for (;;) {
+    m_ctrlContent.SetWindowText(strContent.substr(0, nMeasured));
+    nCount = m_ctrlContent.GetLineCount();
+    if (nCount == 0) return;  // no control
+    if (nCount > nLines || nMeasured == strContent.size() || nMeasured >= kMostMeasuredChars)
+      break;
+    nMeasured = SnapDown(strContent, std::min({strContent.size(), nMeasured * 4, kMostMeasuredChars}));
   }
-  return TRUE;
+  const std::wstring strMeasured = strContent.substr(0, nMeasured);
+
+  // Where the first hidden line starts; a description that fits stays whole, unless a line
+  // break follows its last visible line (an empty line after it is more text too).
+  size_t nHidden = nMeasured;
+  if (nCount > nLines) {
+    nHidden = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nLines));
+  } else if (nMeasured == strContent.size()) {
+    const size_t nLast = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nCount - 1));
+    if (nCount < nLines || strContent.find(kLineBreak, nLast) == std::wstring::npos) return;
+  }
+  const size_t nLastLine = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nLines - 1));
+
+  // The last visible line ended by a line break keeps all its text when the link fits after it.
+  if (EndsWithLineBreak(strContent, nHidden) &&
+      FitsWithLink(strContent.substr(0, nHidden - 2) + kLinkText, nLines)) {
+    MarkLink();
+    return;
+  }
+
+  // Otherwise the longest cut after which the separator and the link fit. A cut within the
+  // last visible line is tried first; a cut that cannot keep even the start of that line
+  // searches the lines before it.
+  const std::wstring strTail = kSeparator + kLinkText;
+  auto fits = [&](size_t nCut) {
+    return FitsWithLink(strContent.substr(0, SnapDown(strContent, nCut)) + strTail, nLines);
+  };
+  size_t nLow = 0;
+  size_t nHigh = EndsWithLineBreak(strContent, nHidden) ? nHidden - 2 : nHidden;
+  if (nLastLine <= nHigh && fits(nLastLine)) {
+    nLow = nLastLine;
+  } else {
+    nHigh = std::min(nHigh, nLastLine);
+  }
+  while (nLow < nHigh) {
+    const size_t nMiddle = nLow + (nHigh - nLow + 1) / 2;
+    if (fits(nMiddle)) {
+      nLow = nMiddle;
+    } else {
+      nHigh = nMiddle - 1;
+    }
+  }
+  m_ctrlContent.SetWindowText(strContent.substr(0, SnapDown(strContent, nLow)) + strTail);
+  MarkLink();
+}
+
+// The link is the text's last four characters. Positions are the control's own, in which a
+// line break is one position, so the link is found from the control's text length.
+void CUpgradeTipsWnd::MarkLink() const {
+  const long nEnd = m_ctrlContent.GetTextLength();
+  const long nLink = static_cast<long>(kLinkText.size());
+  if (nEnd < nLink) return;
+  m_ctrlContent.SetSel(nEnd - nLink, nEnd);
+  CHARFORMATW cf = {};
+  m_ctrlContent.GetSelectionCharFormat(cf);
+  cf.dwMask = CFM_COLOR | CFM_LINK;
+  cf.dwEffects = (cf.dwEffects | CFE_LINK) & ~CFE_AUTOCOLOR;
+  cf.crTextColor = kLinkColor;
+  m_ctrlContent.SetSelectionCharFormat(cf);
+  m_ctrlContent.SetSel(-1, -1);
 }
 
 void CUpgradeTipsWnd::OnContentLink(NMHDR* pNotifyStruct, LRESULT* pResult) {

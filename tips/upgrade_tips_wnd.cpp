@@ -82,6 +82,13 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SKINEVENT:
       return OnSkinEvent(wParam, lParam);
+    case WM_KEYDOWN:
+      if (OnKeyDown(static_cast<UINT>(wParam))) return 0;
+      break;
+    case WM_ACTIVATE:
+      Default(message, wParam, lParam);
+      OnActivate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
     case WM_CLOSE:
       // Alt+F4 and other closes from outside answer as the Close button does; the window
       // stays (hidden) for the next prompt.
@@ -103,6 +110,8 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_NCDESTROY:
       m_ctrlContent.Detach();  // destroyed with this window
+      m_hFocusFrame = nullptr;
+      for (HWND& side : m_hFocusSides) side = nullptr;
       break;
     default:
       break;
@@ -135,6 +144,7 @@ int CUpgradeTipsWnd::OnCreate(CREATESTRUCTW* pCreate) {
   m_ctrlContent.Send(EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&pf));
 
   m_ctrlContent.Send(EM_SETEVENTMASK, 0, ENM_LINK);
+  SetUpKeyboard();
 
   return SetUpSkin() ? 0 : -1;
 }
@@ -179,7 +189,7 @@ void CUpgradeTipsWnd::OnShowWindow(BOOL bShow, UINT nStatus) {
   const int cx = rcWindow.right - rcWindow.left;
   const int cy = rcWindow.bottom - rcWindow.top;
   SetWindowPos(m_hWnd, nullptr, rcWork.right - cx, rcWork.bottom - cy, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 BOOL CUpgradeTipsWnd::ShowWindow(int nCmdShow) {
@@ -200,7 +210,7 @@ BOOL CUpgradeTipsWnd::ShowWindow(int nCmdShow) {
 
 BOOL CUpgradeTipsWnd::Prompt(const std::wstring& strContent) {
   SetContent(strContent);
-  return ShowWindow(SW_SHOW);
+  return ShowWindow(SW_SHOWNOACTIVATE);  // never takes the keyboard from what the user types in
 }
 
 LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {

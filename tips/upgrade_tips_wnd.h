@@ -23,12 +23,10 @@ class CUpgradeTipsWnd : public WindowBase {
   CUpgradeTipsWnd();
   ~CUpgradeTipsWnd() override;
 
-  // Lays the description into the content control, folded to four display lines with the
-  // show-more link when it is longer; an empty description changes nothing.
+  // Lays the description into the content control, folded to the display lines the content
+  // area shows (four) with the show-more link when it is longer; an empty description changes
+  // nothing. The cost is bounded whatever the description's length.
   void SetContent(const std::wstring& strContent);
-  // Shows strText; folds it when it takes more than four display lines, or four while more
-  // follows (bMore). TRUE when it folded.
-  BOOL ShowContent(std::wstring strText, BOOL bMore);
 
   // Shows or hides the window. Shown again after Close, Later or Install tore its skin down,
   // it sets the skin up first and stays hidden (FALSE) when that fails, so that it never
@@ -45,6 +43,17 @@ class CUpgradeTipsWnd : public WindowBase {
   void OnDestroy();
   void OnShowWindow(BOOL bShow, UINT nStatus);
   void OnContentLink(NMHDR* pNotifyStruct, LRESULT* pResult);
+  // Keyboard answers (tips_keyboard.cpp): the focus frame and the content control's keys are
+  // set up with the window; OnKeyDown is TRUE for a key the window answers.
+  void SetUpKeyboard();
+  void OnActivate(bool bActive);
+  BOOL OnKeyDown(UINT nChar);
+  void ShowKeyFocus(bool bShow);
+  bool HasLink() const;
+  // The fold's steps (upgrade_content.cpp).
+  int VisibleLines() const;
+  bool FitsWithLink(const std::wstring& strText, int nLines) const;
+  void MarkLink() const;
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
 
   // Obtains the settings and skin window objects, binds and prepares this window and loads
@@ -66,7 +75,14 @@ class CUpgradeTipsWnd : public WindowBase {
   RichEditControl m_ctrlContent;
   std::wstring m_strContent;
   BOOL m_bPrompt;
+  HWND m_hFocusFrame = nullptr;  // the keyboard focus's frame (its first side), NULL until made
+  HWND m_hFocusSides[4] = {};    // child windows: the frame's top, bottom, left and right
+  int m_nKeyFocus = 0;           // which element has the keyboard focus
 };
+
+// What the log line carries of a description: the whole when short, else its start and the
+// separator (a description from the record may be megabytes long).
+std::wstring UpgradeContentForLog(const std::wstring& strContent);
 
 // The process-wide tips window, created (hidden) on the first call. The object is returned
 // even when its window could not be created. When its window is gone (never created, its

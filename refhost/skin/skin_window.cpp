@@ -12,6 +12,7 @@
 #include <new>
 
 #include "host/host_services.h"
+#include "refhost/skin/skin_accessible.h"
 #include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
 #include "store/handles.h"
@@ -51,7 +52,7 @@ const wchar_t* InstalledFace() {
   return face;
 }
 
-class SkinWindow final : public IHostSkinWindow {
+class SkinWindow final : public IHostSkinWindow, public skin::AccessibleElements {
  public:
   SkinWindow() = default;
   ~SkinWindow() { Unbind(); }
@@ -79,6 +80,15 @@ class SkinWindow final : public IHostSkinWindow {
   HRESULT STDMETHODCALLTYPE PrepareWindow(HWND hWnd) override;
   HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) override;
 
+  // skin::AccessibleElements: the texts, buttons and check boxes that are shown.
+  size_t ElementCount() const override { return exposed_.size(); }
+  std::wstring ElementName(size_t index) const override;
+  LONG ElementRole(size_t index) const override;
+  LONG ElementState(size_t index) const override;
+  RECT ElementRect(size_t index) const override;
+  bool DoElementDefault(size_t index) override;
+  static skin::AccessibleElements* Lookup(HWND hWnd);
+
  private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
@@ -102,6 +112,7 @@ class SkinWindow final : public IHostSkinWindow {
   skin::BitmapCache bitmaps_;
   std::vector<size_t> paintOrder_;  // element indices, lowest zIndex first, then document order
   std::vector<bool> checked_;       // per element; meaningful for check boxes
+  std::vector<size_t> exposed_;     // element indices shown to accessibility clients
   std::map<std::pair<int, bool>, UniqueGdiObject> fonts_;
   int hover_ = kNone;
   int pressed_ = kNone;
@@ -143,6 +154,14 @@ HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) {
   loaded_ = true;
   hover_ = pressed_ = kNone;
   checked_.assign(layout_.elements.size(), false);
+  exposed_.clear();
+  for (size_t i = 0; i < layout_.elements.size(); ++i) {
+    const skin::Element& e = layout_.elements[i];
+    const bool namedText = e.kind == skin::ElementKind::Text && e.hasLabel && !e.label.text.empty();
+    if (e.visible && (namedText || e.kind == skin::ElementKind::Button ||
+                      e.kind == skin::ElementKind::CheckBox))
+      exposed_.push_back(i);
+  }
   paintOrder_.resize(layout_.elements.size());
   for (size_t i = 0; i < paintOrder_.size(); ++i) paintOrder_[i] = i;
   std::stable_sort(paintOrder_.begin(), paintOrder_.end(), [this](size_t a, size_t b) {
@@ -355,6 +374,53 @@ void SkinWindow::Click(int index) {
   }
 }
 
+std::wstring SkinWindow::ElementName(size_t index) const {
+  const skin::Element& e = layout_.elements[exposed_[index]];
+  if (e.hasLabel && !e.label.text.empty()) return e.label.text;
+  return !e.toolTip.empty() ? e.toolTip : e.id;
+}
+
+LONG SkinWindow::ElementRole(size_t index) const {
+  switch (layout_.elements[exposed_[index]].kind) {
+    case skin::ElementKind::Button: return ROLE_SYSTEM_PUSHBUTTON;
+    case skin::ElementKind::CheckBox: return ROLE_SYSTEM_CHECKBUTTON;
+    default: return ROLE_SYSTEM_STATICTEXT;
+  }
+}
+
+LONG SkinWindow::ElementState(size_t index) const {
+  const size_t i = exposed_[index];
+  const skin::Element& e = layout_.elements[i];
+  if (e.kind == skin::ElementKind::Text) return STATE_SYSTEM_READONLY;
+  LONG state = e.disabled ? STATE_SYSTEM_UNAVAILABLE : STATE_SYSTEM_FOCUSABLE;
+  if (e.kind == skin::ElementKind::CheckBox && checked_[i]) state |= STATE_SYSTEM_CHECKED;
+  if (hover_ == static_cast<int>(i)) state |= STATE_SYSTEM_HOTTRACKED;
+  if (pressed_ == static_cast<int>(i) && hover_ == pressed_) state |= STATE_SYSTEM_PRESSED;
+  return state;
+}
+
+RECT SkinWindow::ElementRect(size_t index) const {
+  const skin::Element& e = layout_.elements[exposed_[index]];
+  RECT rc = e.rect;
+  if (e.kind == skin::ElementKind::Text) {  // only the origin is given: one line to the right edge
+    rc.right = layout_.size.cx;
+    rc.bottom = rc.top + e.label.fontHeight + 4;
+  }
+  return rc;
+}
+
+bool SkinWindow::DoElementDefault(size_t index) {
+  const size_t i = exposed_[index];
+  if (!layout_.elements[i].Interactive()) return false;
+  Click(static_cast<int>(i));
+  return true;
+}
+
+skin::AccessibleElements* SkinWindow::Lookup(HWND hWnd) {
+  auto* self = static_cast<SkinWindow*>(GetPropW(hWnd, kBoundProperty));
+  return self != nullptr && self->loaded_ ? self : nullptr;
+}
+
 LRESULT SkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
   handled = false;
   if (message == WM_NCDESTROY) {
@@ -379,6 +445,12 @@ LRESULT SkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& 
       Render(reinterpret_cast<HDC>(wParam));
       handled = true;
       return 0;
+    case WM_GETOBJECT: {
+      if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
+      const LRESULT object = skin::AnswerGetObject(hwnd_, wParam, &SkinWindow::Lookup);
+      handled = object != 0;  // otherwise the system's own answer
+      return object;
+    }
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wParam) == hwnd_ && LOWORD(lParam) == HTCLIENT) {
         SetCursor(LoadCursorW(nullptr, IDC_ARROW));

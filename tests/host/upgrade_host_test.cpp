@@ -79,7 +79,8 @@ class UpgradeHostTest : public ::testing::Test {
     SetEnvironmentVariableW(L"CADENZA_LOG_FOLDER", nullptr);
   }
 
-  void WriteRecord(const wchar_t* section, DWORD version, WORD build) {
+  void WriteRecord(const wchar_t* section, DWORD version, WORD build,
+                   const std::wstring& storedDescription = L"新版本：更快的播放\\nFaster playback") {
     CreateDirectoryW((GetAppDataFolder() + L"CadenzaUpdate").c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring text = std::wstring(L"[") + section + L"]\r\n"
@@ -88,7 +89,7 @@ class UpgradeHostTest : public ::testing::Test {
         L"UpdateRecord_S_dwVersion=" + std::to_wstring(version) + L"\r\n"
         L"UpdateRecord_S_wPatchNum=0\r\nUpdateRecord_S_wBuildNum=" + std::to_wstring(build) + L"\r\n"
         L"UpdateRecord_S_strVersionName=5.2\r\n"
-        L"UpdateRecord_S_strDescription=新版本：更快的播放\\nFaster playback\r\n"
+        L"UpdateRecord_S_strDescription=" + storedDescription + L"\r\n"
         L"UpdateRecord_S_strZipFileName=c.zip\r\nUpdateRecord_S_strExeFileName=setup.exe\r\n"
         L"UpdateRecord_S_byarHash=00112233445566778899AABBCCDDEEFF\r\n";
     ASSERT_TRUE(WriteUnicodeText(folder + L"CadenzaUpdate.ini", text));
@@ -268,4 +269,55 @@ TEST_F(UpgradeHostTest, ForceAsksOncePerProcessAndAlwaysTriggers) {
   EXPECT_EQ(S_OK, other->ForceUpgrade(nullptr));
   EXPECT_EQ(1u, answerer.seen().size());
   EXPECT_EQ(2u, Calls().size());
+}
+
+namespace {
+
+// Types text through the input queue, as a keyboard does, and lets it arrive.
+void Type(const wchar_t* text) {
+  for (const wchar_t* c = text; *c != 0; ++c) {
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = static_cast<WORD>(towupper(*c));
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+  }
+  Pump(150);
+}
+
+}  // namespace
+
+TEST_F(UpgradeHostTest, TheTipsWindowAppearsWithoutTakingTheKeyboard) {
+  const HWND editor = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
+                                      100, 300, 200, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, editor);
+  SetForegroundWindow(editor);
+  SetFocus(editor);
+  Pump(100);
+  Type(L"abc");
+  WriteRecord(L"Cadenza", kAppVersion + 1, 0);
+  FakeHost().promptUpgrade = 1;
+  EXPECT_EQ(S_OK, host->CheckUpgrade(0));
+  Pump(200);
+  const HWND tips = ShownTipsWindow();
+  EXPECT_NE(nullptr, tips);
+  Type(L"xyz");
+  wchar_t typed[32] = {};
+  GetWindowTextW(editor, typed, 32);
+  EXPECT_STREQ(L"abcxyz", typed);
+  EXPECT_EQ(editor, GetForegroundWindow());
+  EXPECT_NE(tips, GetActiveWindow());
+  DestroyWindow(editor);
+}
+
+TEST_F(UpgradeHostTest, TheLogLineOfAHugeDescriptionIsBounded) {
+  std::wstring huge;
+  while (huge.size() < 200000) huge += L"很长的更新说明 long notes\\n";
+  WriteRecord(L"Cadenza", kAppVersion + 1, 0, huge);
+  FakeHost().promptUpgrade = 1;
+  EXPECT_EQ(S_OK, host->CheckUpgrade(0));
+  const std::string log = MusicLog();
+  EXPECT_NE(std::string::npos, log.find("Upgrade Content:很长的更新说明 long notes")) << log.substr(0, 200);
+  EXPECT_LT(log.size(), 10000u);
+  EXPECT_NE(std::string::npos, log.find("\xE2\x80\xA6\xE2\x80\xA6")) << "the cut is marked";
 }

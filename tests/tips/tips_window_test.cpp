@@ -3,12 +3,17 @@
 // a second prompt after a tear-down, a real click, and a picture of the shown window.
 #include <windows.h>
 #include <oleauto.h>
+#include <oleacc.h>
 #include <richedit.h>
+#include <wrl/client.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/cadenza_common.h"
 #include "refhost/skin/skin_window.h"
 #include "tests/common/fake_host.h"
 #include "tests/tips/gui_test_util.h"
@@ -283,42 +288,99 @@ TEST_F(TipsWindowTest, FourShortLinesShowWholeAndATrailingLineBreakFolds) {
   EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
 }
 
-TEST_F(TipsWindowTest, OneLongLineIsCutAtItsFourthDisplayLine) {
+// The fold as a person sees it, checked through the control itself: at most four lines, the
+// link whole on the last of them and inside the client area, the kept text a prefix of the
+// description, the separator before the link whenever a line was cut, and nothing dropped
+// that would have fitted (one more character of the description pushes the link off).
+void ExpectFoldedWell(HWND control, const std::wstring& description) {
+  const std::wstring shown = TextOf(control);
+  ASSERT_GE(shown.size(), kLink.size());
+  ASSERT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
+  const int lines = static_cast<int>(SendMessageW(control, EM_GETLINECOUNT, 0, 0));
+  EXPECT_LE(lines, 4);
+  const long end = ControlLength(control);
+  EXPECT_EQ(lines - 1, SendMessageW(control, EM_EXLINEFROMCHAR, 0, end - 4)) << "link wraps";
+  EXPECT_EQ(lines - 1, SendMessageW(control, EM_EXLINEFROMCHAR, 0, end - 1));
+  RECT client = {};
+  GetClientRect(control, &client);
+  POINTL last = {}, first = {}, second = {};
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&last), end - 1);
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&first), 0);
+  SendMessageW(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&second),
+               SendMessageW(control, EM_LINEINDEX, 1, 0));
+  const long lineHeight = lines > 1 ? second.y - first.y : 12;
+  EXPECT_LT(last.x, client.right);
+  EXPECT_LE(last.y + lineHeight, client.bottom) << "the last line is cut off";
+
+  std::wstring kept = shown.substr(0, shown.size() - kLink.size());
+  const bool separated = kept.size() >= 2 && kept.substr(kept.size() - 2) == L"\u2026\u2026";
+  if (separated) kept.resize(kept.size() - 2);
+  ASSERT_EQ(kept, description.substr(0, kept.size())) << "the kept text is the description's start";
+  if (!separated) {
+    EXPECT_EQ(L"\r\n", description.substr(kept.size(), 2)) << "a cut line without the separator";
+    return;
+  }
+  size_t more = kept.size() + 1;
+  if (more < description.size() && description[more - 1] == L'\r') ++more;
+  const std::wstring longer = description.substr(0, more) + kSeparatorAndLink;
+  SetWindowTextW(control, longer.c_str());
+  const long longerEnd = ControlLength(control);
+  const bool overflows =
+      SendMessageW(control, EM_GETLINECOUNT, 0, 0) > lines ||
+      SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 4) !=
+          SendMessageW(control, EM_EXLINEFROMCHAR, 0, longerEnd - 1);
+  EXPECT_TRUE(overflows) << "a character that fits was dropped";
+}
+
+TEST_F(TipsWindowTest, TheLinkIsWholeOnTheFourthLineWhereverTheCutFalls) {
+  // One long line and one long word (a URL) shifted a character at a time, so that the fourth
+  // line's end falls on every position of the link in turn.
   std::wstring line;
   for (int i = 0; i < 12; ++i) line += L"本次升级带来了全新的播放体验。";
-  // What four display lines hold, measured by the control itself.
-  SetWindowTextW(content(), line.c_str());
-  ASSERT_GT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
-  const long fourLines = static_cast<long>(SendMessageW(content(), EM_LINEINDEX, 4, 0));
-
-  tips_->SetContent(line);
-  const std::wstring shown = TextOf(content());
-  EXPECT_EQ(line.substr(0, fourLines - 6) + kSeparatorAndLink, shown);
-  EXPECT_LE(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4) << "the link stays in view";
+  std::wstring url = L"https://cadenza.invalid/";
+  for (int i = 0; i < 40; ++i) url += L"release-notes/";
+  for (int shift = 0; shift < 12; ++shift) {
+    SCOPED_TRACE(shift);
+    const std::wstring lead(static_cast<size_t>(shift), L'a');
+    tips_->SetContent(lead + line);
+    ExpectFoldedWell(content(), lead + line);
+    tips_->SetContent(L"下载地址：" + lead + url);
+    ExpectFoldedWell(content(), L"下载地址：" + lead + url);
+  }
 }
 
 TEST_F(TipsWindowTest, FiveAndMoreLinesShowFourWithTheLink) {
-  // The fourth line is shorter than the first: it takes the link with no cut.
-  const std::wstring roomy =
-      L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤\r\n音效\r\n其他";
-  tips_->SetContent(roomy);
-  EXPECT_EQ(L"本次更新的主要内容如下所示\r\n界面\r\n歌词\r\n皮肤" + kLink, TextOf(content()));
+  // Short lines: the fourth is kept whole and takes the link with no cut.
+  tips_->SetContent(L"1\r\n2\r\n3\r\n4\r\n5\r\n6");
+  EXPECT_EQ(L"1\r\n2\r\n3\r\n4" + kLink, TextOf(content()));
+  tips_->SetContent(L"简介\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
+  EXPECT_EQ(L"简介\r\n第二行\r\n第三行\r\n第四行" + kLink, TextOf(content()));
 
-  // A fourth line as long as the first cannot take the link: it is cut and separated.
-  const std::wstring full = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n更新默认皮肤\r\n其他改进";
+  // A fourth line that fills its display line cannot take the link: it is cut and separated.
+  std::wstring fourth;
+  for (int i = 0; i < 30; ++i) fourth += L"长";
+  const std::wstring full = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n" + fourth + L"\r\n其他改进";
   tips_->SetContent(full);
   const std::wstring shown = TextOf(content());
-  const std::wstring firstThree = L"新增歌词同步\r\n修复播放卡顿\r\n优化启动速度\r\n";
-  ASSERT_EQ(firstThree, shown.substr(0, firstThree.size()));
-  const std::wstring fourth = shown.substr(firstThree.size());
-  ASSERT_GE(fourth.size(), kSeparatorAndLink.size());
-  EXPECT_EQ(kSeparatorAndLink, fourth.substr(fourth.size() - kSeparatorAndLink.size()));
-  EXPECT_EQ(0u, std::wstring(L"更新默认皮肤").find(fourth.substr(0, fourth.size() - 6)));
-  EXPECT_EQ(4, SendMessageW(content(), EM_GETLINECOUNT, 0, 0));
+  EXPECT_EQ(kSeparatorAndLink, shown.substr(shown.size() - kSeparatorAndLink.size()));
+  ExpectFoldedWell(content(), full);
+}
 
-  // A first line shorter than the link: the cut never reaches into the third line.
-  tips_->SetContent(L"简介\r\n第二行\r\n第三行\r\n第四行\r\n第五行");
-  EXPECT_EQ(L"简介\r\n第二行\r\n第三行\r\n" + kSeparatorAndLink, TextOf(content()));
+TEST_F(TipsWindowTest, AMillionCharactersFoldLikeTheirStart) {
+  // Only a bounded start is measured, so the fold of a huge description is that of its start.
+  std::wstring start;
+  for (int i = 0; i < 40; ++i) start += L"第" + std::to_wstring(i) + L"项改进 ";
+  for (const std::wstring& filler : {std::wstring(L"x"), std::wstring(L"\r\n")}) {
+    std::wstring huge = start;
+    while (huge.size() < 1000000) huge += filler;
+    tips_->SetContent(start + filler);
+    const std::wstring folded = TextOf(content());
+    const DWORD began = GetTickCount();
+    tips_->SetContent(huge);
+    EXPECT_LT(GetTickCount() - began, 2000u);
+    EXPECT_EQ(folded, TextOf(content()));
+    ExpectFoldedWell(content(), huge);
+  }
 }
 
 TEST_F(TipsWindowTest, OnlyTheLinkIsMarkedEvenWithLineBreaksAndAnotherShowCharacter) {
@@ -371,6 +433,37 @@ TEST_F(TipsWindowTest, ReleasingTheButtonOnTheLinkShowsTheWholeDescription) {
     link.chrg = {end - 4, end};
     EXPECT_EQ(0, SendMessageW(hwnd_, WM_NOTIFY, IDC_UPGRADE_CONTENT, reinterpret_cast<LPARAM>(&link)));
     EXPECT_EQ(folded, TextOf(control));
+  }
+}
+
+// The host's font grows with the screen's DPI (9 points are 18 pixels at 144 DPI and 24 at
+// 192) while the skin's content area stays 75 pixels high: the fold keeps to the whole lines
+// that show. Pictures of the window at each size for people to look at.
+TEST_F(TipsWindowTest, ALargerHostFontFoldsToTheLinesThatShow) {
+  std::wstring description = L"Cadenza 5.2 升级内容：";
+  for (int i = 1; i <= 6; ++i) description += L"\r\n" + std::to_wstring(i) + L". 修复了若干问题，改进了播放的稳定性";
+  const HFONT normal = CCadenzaFont::GetNormalFont();
+  LOGFONTW lf = {};
+  GetObjectW(normal, sizeof lf, &lf);
+  for (int height : {12, 18, 24}) {
+    SCOPED_TRACE(height);
+    lf.lfHeight = -height;
+    HFONT font = CreateFontIndirectW(&lf);
+    ASSERT_NE(nullptr, font);
+    SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    Show(description);
+    if (height > 12) EXPECT_LT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
+    ExpectFoldedWell(content(), description);
+    tips_->SetContent(description);
+    gui_test::PumpPending(200);
+    UpdateWindow(content());
+    const gui_test::Capture picture = gui_test::CaptureScreen(WindowRect(hwnd_));
+    wchar_t full[MAX_PATH];
+    const std::wstring name = L"..\\tips_fold_" + std::to_wstring(height * 8) + L"dpi.png";
+    ASSERT_TRUE(GetFullPathNameW((gui_test::ProgramFolder() + name).c_str(), MAX_PATH, full, nullptr));
+    EXPECT_TRUE(gui_test::WritePng(picture, full));
+    SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(normal), TRUE);
+    DeleteObject(font);
   }
 }
 
@@ -507,6 +600,169 @@ TEST_F(TipsWindowTest, RealMouseClickOnLaterReachesTheHandler) {
   EXPECT_TRUE(gui_test::PumpUntil([] { return !testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").empty(); }));
   EXPECT_EQ(std::vector<LONG>{TRUE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
+// ---- the keyboard ----
+
+// A key pressed as a keyboard does, through the input queue.
+void Press(WORD key, bool shift = false) {
+  INPUT inputs[4] = {};
+  int n = 0;
+  auto add = [&](WORD vk, DWORD flags) {
+    inputs[n].type = INPUT_KEYBOARD;
+    inputs[n].ki.wVk = vk;
+    inputs[n++].ki.dwFlags = flags;
+  };
+  if (shift) add(VK_SHIFT, 0);
+  add(key, 0);
+  add(key, KEYEVENTF_KEYUP);
+  if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(n), inputs, sizeof(INPUT));
+  gui_test::PumpPending(60);
+}
+
+// The frame that shows the keyboard focus (four thin child windows), in the window's client
+// coordinates; empty when hidden.
+RECT FocusFrame(HWND tips) {
+  RECT frame = {};
+  bool any = false;
+  for (HWND side = FindWindowExW(tips, nullptr, L"STATIC", nullptr); side != nullptr;
+       side = FindWindowExW(tips, side, L"STATIC", nullptr)) {
+    if (!IsWindowVisible(side)) continue;
+    RECT rc = WindowRect(side);
+    MapWindowPoints(nullptr, tips, reinterpret_cast<POINT*>(&rc), 2);
+    if (any) {
+      UnionRect(&frame, &frame, &rc);
+    } else {
+      frame = rc;
+      any = true;
+    }
+  }
+  return frame;
+}
+
+bool Surrounds(const RECT& frame, const RECT& element) {
+  return frame.left < element.left && frame.top < element.top && frame.right > element.right &&
+         frame.bottom > element.bottom;
+}
+
+TEST_F(TipsWindowTest, KeysAnswerAsTheirClicksDoOnceTheWindowIsActive) {
+  const RECT install = {142, 140, 192, 160}, later = {200, 140, 250, 160};
+  const RECT close = {237, 10, 252, 25}, box = {10, 145, 25, 160};
+  auto reach = [&](const std::wstring& description) {
+    Show(description);
+    SetForegroundWindow(hwnd_);
+    ASSERT_TRUE(gui_test::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
+    gui_test::PumpPending(50);
+  };
+  wchar_t title[64] = {};
+  GetWindowTextW(hwnd_, title, 64);
+  EXPECT_STREQ(L"Cadenza 升级", title);
+
+  // Space ticks the box as a click does, and Escape is Later: Later stores FALSE.
+  reach(L"说明");
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), install)) << "Install has the focus first";
+  Press(VK_SPACE);
+  Press(VK_ESCAPE);
+  EXPECT_EQ(std::vector<LONG>{FALSE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+  FinishTearDown();
+
+  // Enter is Install.
+  reach(L"说明");
+  Press(VK_RETURN);
+  EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
+  FinishTearDown();
+
+  // Tab moves the focus through Later, Close and the check box; Enter presses what has it.
+  reach(L"说明");
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), later));
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), close));
+  Press(VK_TAB);
+  EXPECT_TRUE(Surrounds(FocusFrame(hwnd_), box));
+  Press(VK_TAB, true);
+  Press(VK_RETURN);  // Close
+  EXPECT_EQ((std::vector<LONG>{FALSE, TRUE}), testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
+  FinishTearDown();
+
+  // The fourth Tab reaches the link, shown selected; Enter shows the whole description.
+  std::wstring description = L"更新说明：";
+  for (int i = 1; i <= 7; ++i) description += L"\r\n第" + std::to_wstring(i) + L"项改进";
+  reach(description);
+  for (int i = 0; i < 4; ++i) Press(VK_TAB);
+  CHARRANGE selected = {};
+  SendMessageW(content(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
+  EXPECT_EQ(ControlLength(content()) - 4, selected.cpMin);
+  EXPECT_EQ(RECT{}.right, FocusFrame(hwnd_).right) << "the frame gives way to the selection";
+  Press(VK_RETURN);
+  EXPECT_EQ(description, TextOf(content()));
+  EXPECT_TRUE(IsWindowVisible(hwnd_));
+}
+
+// ---- accessibility clients ----
+
+TEST_F(TipsWindowTest, AScreenReaderFindsTheTitleAndEveryDrawnControl) {
+  Show(L"说明");
+  // The window's name, as a screen reader announces it (Wine gives the client object the
+  // window's title; it has no separate window object).
+  Microsoft::WRL::ComPtr<IAccessible> client;
+  ASSERT_HRESULT_SUCCEEDED(AccessibleObjectFromWindow(
+      hwnd_, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+      reinterpret_cast<void**>(client.GetAddressOf())));
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  ASSERT_EQ(S_OK, client->get_accName(self, &name));
+  EXPECT_STREQ(L"Cadenza 升级", name);
+  SysFreeString(name);
+
+  LONG count = 0;
+  ASSERT_EQ(S_OK, client->get_accChildCount(&count));
+  std::vector<VARIANT> children(static_cast<size_t>(count));
+  LONG obtained = 0;
+  ASSERT_HRESULT_SUCCEEDED(AccessibleChildren(client.Get(), 0, count, children.data(), &obtained));
+  std::map<std::wstring, std::pair<LONG, VARIANT>> controls;  // name: role, child id
+  int windows = 0;
+  for (LONG i = 0; i < obtained; ++i) {
+    // The child windows (the description's control) come from the system's client object,
+    // which under Wine gives them as objects or as bare ids without names.
+    BSTR childName = nullptr;
+    if (children[i].vt != VT_I4 || client->get_accName(children[i], &childName) != S_OK) {
+      ++windows;
+      VariantClear(&children[i]);
+      continue;
+    }
+    VARIANT role;
+    ASSERT_EQ(S_OK, client->get_accRole(children[i], &role));
+    controls[childName] = {role.lVal, children[i]};
+    SysFreeString(childName);
+  }
+  EXPECT_GE(windows, 1);
+  for (const wchar_t* button : {L"安装", L"稍后", L"关闭"}) {
+    ASSERT_TRUE(controls.count(button)) << "no " << testing::PrintToString(std::wstring(button));
+    EXPECT_EQ(ROLE_SYSTEM_PUSHBUTTON, controls[button].first);
+  }
+  ASSERT_TRUE(controls.count(L"下次不再弹出"));
+  EXPECT_EQ(ROLE_SYSTEM_CHECKBUTTON, controls[L"下次不再弹出"].first);
+  EXPECT_EQ(ROLE_SYSTEM_STATICTEXT, controls[L"已下载新版的Cadenza，是否现在安装？"].first);
+
+  // The check box's state follows it; its default action is a click, so Later stores FALSE.
+  const VARIANT box = controls[L"下次不再弹出"].second;
+  VARIANT state;
+  ASSERT_EQ(S_OK, client->get_accState(box, &state));
+  EXPECT_FALSE(state.lVal & STATE_SYSTEM_CHECKED);
+  EXPECT_EQ(S_OK, client->accDoDefaultAction(box));
+  ASSERT_EQ(S_OK, client->get_accState(box, &state));
+  EXPECT_TRUE(state.lVal & STATE_SYSTEM_CHECKED);
+  long x = 0, y = 0, cx = 0, cy = 0;
+  ASSERT_EQ(S_OK, client->accLocation(&x, &y, &cx, &cy, controls[L"稍后"].second));
+  EXPECT_EQ(WindowRect(hwnd_).left + 200, x);
+  EXPECT_EQ(50, cx);
+  EXPECT_EQ(S_OK, client->accDoDefaultAction(controls[L"稍后"].second));
+  EXPECT_EQ(std::vector<LONG>{FALSE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
 }
 
 // ---- a picture for people ----

@@ -1,0 +1,150 @@
+// The tips window answered from the keyboard once it is active: Enter presses the focused
+// button (Install unless another has the focus) or shows the whole description on the link,
+// Escape is Later, Space ticks or unticks the check box, and Tab (Shift+Tab backwards) moves a
+// visible focus through Install, Later, Close, the check box and the link. Every key goes
+// through the handler of the matching click: the buttons' events through OnSkinEvent, the
+// check box as a click that the skin engine turns into its event, the link through
+// OnContentLink.
+#include "tips/upgrade_tips_wnd.h"
+
+#include <commctrl.h>
+
+#include "host/cadenza_common.h"
+
+namespace {
+
+// The drawn elements' places, as the skin document lays them out.
+constexpr RECT kInstallRect = {142, 140, 192, 160};
+constexpr RECT kLaterRect = {200, 140, 250, 160};
+constexpr RECT kCloseRect = {237, 10, 252, 25};
+constexpr RECT kCheckBoxRect = {10, 142, 120, 162};  // the box and its label
+constexpr POINT kCheckBoxClick = {17, 152};           // the middle of the box
+constexpr UINT_PTR kContentSubclassId = 0x7E9;
+constexpr UINT kCaptionStringId = 1217;  // the host's caption of the upgrade prompts
+const std::wstring kLinkText = L"显示更多";
+
+enum KeyFocus { kFocusInstall, kFocusLater, kFocusClose, kFocusCheckBox, kFocusLink, kFocusCount };
+
+// Keys pressed while the content control has the focus (after a click into it) reach the window.
+LRESULT CALLBACK ContentKeys(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR) {
+  if ((message == WM_KEYDOWN || message == WM_CHAR) &&
+      (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == VK_TAB || wParam == VK_SPACE)) {
+    if (message == WM_KEYDOWN) SendMessageW(GetParent(hWnd), WM_KEYDOWN, wParam, lParam);
+    return 0;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(hWnd, ContentKeys, kContentSubclassId);
+  return DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+void CUpgradeTipsWnd::SetUpKeyboard() {
+  if (m_hFocusFrame != nullptr || m_hWnd == nullptr) return;
+  // The title is not drawn (the skin draws its own); it names the window for screen readers
+  // and window lists, as the message boxes' caption does.
+  std::wstring strTitle;
+  if (cadenza::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
+  // The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
+  // over whatever the skin paints below them. The first side stands for all four.
+  for (HWND& side : m_hFocusSides) {
+    side = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_BLACKRECT, 0, 0, 0, 0, m_hWnd,
+                           nullptr, ThisModule(), nullptr);
+  }
+  m_hFocusFrame = m_hFocusSides[0];
+  if (m_ctrlContent.GetSafeHwnd() != nullptr)
+    SetWindowSubclass(m_ctrlContent.GetSafeHwnd(), ContentKeys, kContentSubclassId, 0);
+}
+
+bool CUpgradeTipsWnd::HasLink() const {
+  const std::wstring shown = m_ctrlContent.GetWindowText();
+  return shown != m_strContent && shown.size() >= kLinkText.size() &&
+         shown.compare(shown.size() - kLinkText.size(), kLinkText.size(), kLinkText) == 0;
+}
+
+void CUpgradeTipsWnd::ShowKeyFocus(bool bShow) {
+  const HWND content = m_ctrlContent.GetSafeHwnd();
+  if (content != nullptr) {
+    m_ctrlContent.SetSel(-1, -1);
+    m_ctrlContent.Send(EM_HIDESELECTION, TRUE);
+  }
+  if (m_hFocusFrame == nullptr) return;
+  if (!bShow || m_nKeyFocus == kFocusLink) {
+    for (HWND side : m_hFocusSides)
+      if (side != nullptr) ::ShowWindow(side, SW_HIDE);
+  }
+  if (!bShow) return;
+  if (m_nKeyFocus == kFocusLink) {
+    // The link shows its focus as a selection of its four characters.
+    const long nEnd = m_ctrlContent.GetTextLength();
+    m_ctrlContent.SetSel(nEnd - static_cast<long>(kLinkText.size()), nEnd);
+    m_ctrlContent.Send(EM_HIDESELECTION, FALSE);
+    return;
+  }
+  static constexpr RECT kRects[] = {kInstallRect, kLaterRect, kCloseRect, kCheckBoxRect};
+  RECT rc = kRects[m_nKeyFocus];
+  InflateRect(&rc, 2, 2);
+  const RECT sides[4] = {{rc.left, rc.top, rc.right, rc.top + 1},
+                         {rc.left, rc.bottom - 1, rc.right, rc.bottom},
+                         {rc.left, rc.top, rc.left + 1, rc.bottom},
+                         {rc.right - 1, rc.top, rc.right, rc.bottom}};
+  for (int i = 0; i < 4; ++i) {
+    if (m_hFocusSides[i] == nullptr) continue;
+    SetWindowPos(m_hFocusSides[i], HWND_TOP, sides[i].left, sides[i].top,
+                 sides[i].right - sides[i].left, sides[i].bottom - sides[i].top,
+                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  }
+}
+
+void CUpgradeTipsWnd::OnActivate(bool bActive) {
+  if (bActive) {
+    m_nKeyFocus = kFocusInstall;
+    SetFocus(m_hWnd);
+  }
+  ShowKeyFocus(bActive);
+}
+
+BOOL CUpgradeTipsWnd::OnKeyDown(UINT nChar) {
+  VARIANT empty;
+  VariantInit(&empty);
+  switch (nChar) {
+    case VK_RETURN: {
+      if (m_nKeyFocus == kFocusLink && HasLink()) {
+        ENLINK link = {};
+        link.nmhdr.hwndFrom = m_ctrlContent.GetSafeHwnd();
+        link.nmhdr.idFrom = IDC_UPGRADE_CONTENT;
+        link.nmhdr.code = EN_LINK;
+        link.msg = WM_LBUTTONUP;
+        LRESULT result = 0;
+        OnContentLink(&link.nmhdr, &result);
+        m_nKeyFocus = kFocusInstall;
+        ShowKeyFocus(true);
+        return TRUE;
+      }
+      const WPARAM id = m_nKeyFocus == kFocusLater   ? kEventLater
+                        : m_nKeyFocus == kFocusClose ? kEventClose
+                                                     : kEventInstall;
+      OnSkinEvent(id, reinterpret_cast<LPARAM>(&empty));
+      return TRUE;
+    }
+    case VK_ESCAPE:
+      OnSkinEvent(kEventLater, reinterpret_cast<LPARAM>(&empty));
+      return TRUE;
+    case VK_SPACE: {
+      // A click on the box, which the skin engine draws ticked and reports as its event.
+      const LPARAM at = MAKELPARAM(kCheckBoxClick.x, kCheckBoxClick.y);
+      SendMessageW(m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      SendMessageW(m_hWnd, WM_LBUTTONUP, 0, at);
+      return TRUE;
+    }
+    case VK_TAB: {
+      const int nStep = GetKeyState(VK_SHIFT) < 0 ? kFocusCount - 1 : 1;
+      m_nKeyFocus = (m_nKeyFocus + nStep) % kFocusCount;
+      if (m_nKeyFocus == kFocusLink && !HasLink()) m_nKeyFocus = (m_nKeyFocus + nStep) % kFocusCount;
+      ShowKeyFocus(true);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
