@@ -5,10 +5,10 @@
 # tool registers the package's x64 component for the machine, the x64 reference player creates
 # the object by its ProgID and calls CheckUpgrade(0), and after unregistering it can no longer.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
-# Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP_X64 OBJDUMP_X86
+# Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
 set -uo pipefail
-root="$1" build="$2" build_x86="${BUILD_DIR_X86:-$3}" objdump64="$4" objdump32="$5"
+root="$1" build="$2" build_x86="${BUILD_DIR_X86:-$3}" objdump="$4"
 work="$build/package-test"
 prefix="$work/wineprefix"
 failed=0
@@ -52,7 +52,7 @@ done
 grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name version $version"
 
 for arch in x64 x86; do
-  case $arch in x64) want=pei-x86-64 objdump=$objdump64 ;; x86) want=pei-i386 objdump=$objdump32 ;; esac
+  case $arch in x64) want=pei-x86-64 ;; x86) want=pei-i386 ;; esac
   for f in Cadenza_Upgrade.dll CadenzaRegister.exe CadenzaCommon.dll CadenzaWidget_MFC.dll Cadenza.exe CadenzaUpdate.exe; do
     format=$("$objdump" -f "$arch/$f" 2>/dev/null | sed -n 's/.*file format //p')
     [ "$format" = "$want" ] || fail "$arch/$f is '$format', not $want"
