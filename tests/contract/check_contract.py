@@ -3,7 +3,8 @@
 
 Usage: check_contract.py SOURCE_ROOT BIN_FOLDER OBJDUMP
 Fails (exit 1) with one line per disagreement: a position, exported name, profile key, switch,
-event id or identity that the document names and the code does not have, or the other way round.
+event id or identity that the document names and the code does not have, or the other way round;
+and a documented key or switch that no test under tests/ uses.
 """
 import re
 import subprocess
@@ -127,6 +128,14 @@ templates = " ".join(re.findall(r'L"(.*?)";', read("launch/update_commands.h")))
 code_switches = set(re.findall(r"(/\w+)", templates))
 check(doc_switches == code_switches,
       f"switches: document {sorted(doc_switches)}, command-line templates {sorted(code_switches)}")
+
+# --- Keys and switches the tests exercise ---------------------------------------------------
+test_sources = "\n".join(f.read_text(encoding="utf-8", errors="replace")
+                         for f in (root / "tests").rglob("*") if f.suffix in (".cpp", ".h")
+                         and "contract" not in f.parts)
+documented_keys = [plain(r[2]) for r in rows if len(r) >= 3 and plain(r[0]).endswith(".ini")]
+for name in documented_keys + sorted(doc_switches):
+    check(name in test_sources, f"{name}: named in the document, exercised by no test under tests/")
 
 # --- Skin event ids ------------------------------------------------------------------------
 doc_events = {int(r[0]) for r in rows if r and re.fullmatch(r"10\d\d", r[0])}
