@@ -1,4 +1,12 @@
 # Cadenza_Upgrade.dll: the subsystem libraries linked with the export list and the resources.
+
+# The component's version: its VERSIONINFO (file and product version) and the release package's
+# version (scripts/package reads it back from the built DLL). Set here only.
+set(CADENZA_COMPONENT_VERSION 1.0.0.1)
+string(REPLACE "." "," CADENZA_COMPONENT_VERSION_COMMAS ${CADENZA_COMPONENT_VERSION})
+configure_file(${CMAKE_SOURCE_DIR}/res/component_version.h.in
+               ${CMAKE_BINARY_DIR}/res/generated/res/component_version.h @ONLY)
+
 add_library(Cadenza_Upgrade SHARED
   ${CMAKE_SOURCE_DIR}/host/module.cpp
   ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.def
@@ -9,7 +17,7 @@ set_target_properties(Cadenza_Upgrade PROPERTIES PREFIX "" OUTPUT_NAME Cadenza_U
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/res/bitmaps/tips_background.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_buttons.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_close.bmp;${CMAKE_SOURCE_DIR}/res/bitmaps/tips_checkbox.bmp")
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/component.rc PROPERTIES OBJECT_DEPENDS
-  "${COMPONENT_TLB};${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs;${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs;${COMPONENT_MANIFEST}")
+  "${COMPONENT_TLB};${CMAKE_BINARY_DIR}/res/generated/res/component_version.h;${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rgs;${CMAKE_SOURCE_DIR}/res/UpgradeHost.rgs;${COMPONENT_MANIFEST}")
 # windres finds the type library and the manifest in the generated folder, the other files
 # beside the scripts.
 target_include_directories(Cadenza_Upgrade PRIVATE ${CMAKE_BINARY_DIR}/res/generated/res ${CMAKE_SOURCE_DIR}/res)

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Makes the release package from the two build folders (standard library only).
+
+  package.py --x64 BUILD --x86 BUILD_X86 --out FOLDER   writes FOLDER/Cadenza_Upgrade-VERSION.zip
+                                                        (and .zip.sha256), prints the ZIP's path
+  package.py --version-of DLL                           prints the file version of DLL
+
+The version is the component's file version (its VERSIONINFO). Inside the ZIP, under the folder
+Cadenza_Upgrade-VERSION/: x64/ and x86/ (the component, its type library, the registration tool,
+and the reference stand-ins of the player that must lie beside it), include/, the host contract,
+README.txt and SHA256SUMS (sha256sum format, every other file of the package).
+"""
+import argparse
+import hashlib
+import struct
+import sys
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+# (file, what it is); from the build's bin/ folder, the type library from widl's output.
+COMPONENT_FILES = [
+    ("Cadenza_Upgrade.dll", "the component (in-process COM server)"),
+    ("Cadenza_Upgrade.tlb", "its type library (also carried inside the DLL)"),
+    ("CadenzaRegister.exe", "the registration tool for this architecture's registry view"),
+]
+REFERENCE_FILES = [
+    ("CadenzaCommon.dll", "reference stand-in of the player's common library"),
+    ("CadenzaWidget_MFC.dll", "reference stand-in of the player's widget library (the font)"),
+    ("Cadenza.exe", "reference player (host service provider, skin engine, main window)"),
+    ("CadenzaUpdate.exe", "reference stand-in of the updater (logs the command line it got)"),
+]
+# (path in the package, source: relative to the source tree, or to the x64 build for generated files)
+INCLUDE_FILES = [
+    ("include/Cadenza_Upgrade.idl", "src", "res/Cadenza_Upgrade.idl"),
+    ("include/Cadenza_Upgrade.h", "gen", "res/generated/res/Cadenza_Upgrade.h"),
+    ("include/Cadenza_Upgrade_i.c", "gen", "res/generated/res/Cadenza_Upgrade_i.c"),
+    ("include/host_services.h", "src", "host/host_services.h"),
+    ("include/cadenza_common.h", "src", "host/cadenza_common.h"),
+]
+
+
+def built_file(build, name):
+    if name.endswith(".tlb"):
+        return build / "res" / "generated" / "res" / name
+    return build / "bin" / name
+
+
+def file_version(dll):
+    """a.b.c.d from the VS_FIXEDFILEINFO of a PE file's version resource."""
+    data = Path(dll).read_bytes()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        raise SystemExit(f"{dll}: no version resource")
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+
+
+def readme(version):
+    lines = [
+        f"Cadenza_Upgrade {version}",
+        "=" * len(f"Cadenza_Upgrade {version}"),
+        "",
+        "The upgrade component of the Cadenza player, for 64-bit (x64/) and 32-bit (x86/) players.",
+        "Start with host-contract.md: what your player provides, the threading rules, registration,",
+        "the files the component keeps and what the updater is expected to do.",
+        "",
+        "Each of x64/ and x86/ holds:",
+    ]
+    lines += [f"  {name:24} {what}" for name, what in COMPONENT_FILES]
+    lines += ["", "and, marked REFERENCE, stand-ins for what your player ships itself (they lie in the same",
+              "folder because the component loads the common libraries from its own folder and its",
+              "bitmaps from the player's folder):"]
+    lines += [f"  {name:24} REFERENCE: {what}" for name, what in REFERENCE_FILES]
+    lines += [
+        "",
+        "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",
+        "declarations (host_services.h) and the common-library declarations (cadenza_common.h).",
+        "",
+        "Try it (a Windows machine or a Wine prefix; run the tool of the player's architecture):",
+        "  x64\\CadenzaRegister.exe /machine C:\\...\\x64\\Cadenza_Upgrade.dll",
+        "  x64\\Cadenza.exe check 0          (creates the object by its ProgID; prints the HRESULT)",
+        "  x64\\CadenzaRegister.exe /machine /unregister C:\\...\\x64\\Cadenza_Upgrade.dll",
+        "Without /machine the registration is per user (HKCU\\Software\\Classes).",
+        "",
+        "Check the files: sha256sum -c SHA256SUMS (in this folder).",
+        "",
+    ]
+    return "\r\n".join(lines)
+
+
+def make(x64, x86, out):
+    builds = {"x64": Path(x64), "x86": Path(x86)}
+    for arch, build in builds.items():
+        missing = [n for n, _ in COMPONENT_FILES + REFERENCE_FILES if not built_file(build, n).is_file()]
+        if missing:
+            raise SystemExit(f"{arch} build {build}: missing {', '.join(missing)} (build it first)")
+    version = file_version(builds["x64"] / "bin" / "Cadenza_Upgrade.dll")
+    other = file_version(builds["x86"] / "bin" / "Cadenza_Upgrade.dll")
+    if other != version:
+        raise SystemExit(f"the x86 component is {other}, the x64 one {version}: rebuild both")
+
+    entries = {}  # path in the package -> bytes
+    for arch, build in builds.items():
+        for name, _ in COMPONENT_FILES + REFERENCE_FILES:
+            entries[f"{arch}/{name}"] = built_file(build, name).read_bytes()
+    for target, kind, source in INCLUDE_FILES:
+        entries[target] = ((ROOT if kind == "src" else builds["x64"]) / source).read_bytes()
+    entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
+    entries["README.txt"] = readme(version).encode("utf-8")
+    sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in sorted(entries.items()))
+    entries["SHA256SUMS"] = sums.encode("ascii")
+
+    top = f"Cadenza_Upgrade-{version}"
+    out = Path(out)
+    out.mkdir(parents=True, exist_ok=True)
+    zip_path = out / f"{top}.zip"
+    with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for path, data in sorted(entries.items()):
+            info = zipfile.ZipInfo(f"{top}/{path}", date_time=(2026, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0o644 << 16
+            archive.writestr(info, data)
+    digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
+    (out / f"{top}.zip.sha256").write_text(f"{digest}  {zip_path.name}\n", encoding="ascii")
+    print(zip_path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--x64")
+    parser.add_argument("--x86")
+    parser.add_argument("--out")
+    parser.add_argument("--version-of")
+    args = parser.parse_args()
+    if args.version_of:
+        print(file_version(args.version_of))
+    elif args.x64 and args.x86 and args.out:
+        make(args.x64, args.x86, args.out)
+    else:
+        parser.error("give --x64, --x86 and --out, or --version-of")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Compares the tables of docs/host-contract.md with the code and the built binaries.
+
+Usage: check_contract.py SOURCE_ROOT BIN_FOLDER OBJDUMP
+Fails (exit 1) with one line per disagreement: a position, exported name, profile key, switch,
+event id or identity that the document names and the code does not have, or the other way round;
+and a documented key or switch that no test under tests/ uses.
+"""
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+root, bin_folder, objdump = Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]
+problems = []
+
+
+def check(ok, message):
+    if not ok:
+        problems.append(message)
+
+
+def read(relative):
+    return (root / relative).read_text(encoding="utf-8")
+
+
+def plain(cell):
+    return cell.strip().strip("`").strip()
+
+
+def table_rows(text):
+    """Every body row of every table, as a list of cells (an escaped \\| stays inside its cell)."""
+    rows = []
+    for line in text.splitlines():
+        line = line.strip()
+        if not line.startswith("|") or re.fullmatch(r"\|[\s|:-]+\|", line):
+            continue
+        cells = [c.replace("\\|", "|").strip() for c in re.split(r"(?<!\\)\|", line)[1:-1]]
+        rows.append(cells)
+    return rows
+
+
+rows = table_rows(read("docs/host-contract.md"))
+
+# --- Interface positions -------------------------------------------------------------------
+doc_ops = {}
+for r in rows:
+    if len(r) >= 3 and re.fullmatch(r"`I\w+`", r[0]) and r[1].isdigit():
+        doc_ops.setdefault(plain(r[0]), {})[plain(r[2])] = int(r[1])
+
+code_ops = {}
+header = read("host/host_services.h")
+for name, body in re.findall(r"struct (\w+) : public IUnknown \{(.*?)\n\};", header, re.S):
+    position, ops = 3, {}
+    for line in body.splitlines():
+        if "CADENZA_HOST_UNUSED(" in line:
+            position += 1
+        elif (m := re.search(r"virtual \w+ STDMETHODCALLTYPE (\w+)\(", line)):
+            ops[m.group(1)] = position
+            position += 1
+    code_ops[name] = ops
+idl = read("res/Cadenza_Upgrade.idl")
+body = re.search(r"interface IUpgradeHost : IUnknown\s*\{(.*?)\}", idl, re.S).group(1)
+code_ops["IUpgradeHost"] = {m: 3 + i for i, m in enumerate(re.findall(r"HRESULT (\w+)\(", body))}
+
+check(set(doc_ops) == set(code_ops),
+      f"interfaces: document {sorted(doc_ops)}, code {sorted(code_ops)}")
+for iface in sorted(set(doc_ops) | set(code_ops)):
+    documented, declared = doc_ops.get(iface, {}), code_ops.get(iface, {})
+    for op in sorted(set(documented) | set(declared)):
+        check(documented.get(op) == declared.get(op),
+              f"{iface}::{op}: position {documented.get(op)} in the document, {declared.get(op)} in the code")
+
+asserted = [[int(n) for n in m.split(",")] for m in
+            re.findall(r"ElementsAre\(([\d,\s]+)\)", read("tests/host/host_positions_test.cpp"))]
+for iface, ops in doc_ops.items():
+    check(sorted(ops.values()) in asserted,
+          f"{iface}: positions {sorted(ops.values())} are not a list the positions test asserts")
+
+# --- Exported names ------------------------------------------------------------------------
+def objdump_p(path):
+    return subprocess.run([objdump, "-p", str(path)], check=True, capture_output=True, text=True).stdout
+
+
+def exports(path):
+    text = objdump_p(path)
+    table = text.split("[Ordinal/Name Pointer] Table", 1)[1].split("\n\n", 1)[0]
+    return set(re.findall(r"\[\s*\d+\]\s+(\S+)", table))
+
+
+def imports(path):
+    found, current = {}, None
+    for line in objdump_p(path).splitlines():
+        if (m := re.match(r"\s*DLL Name: (\S+)", line)):
+            current = found.setdefault(m.group(1).lower(), set())
+        elif current is not None and (m := re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)$", line)):
+            current.add(m.group(1))
+    return found
+
+
+libraries = ["CadenzaCommon.dll", "CadenzaWidget_MFC.dll"]
+doc_exports = {lib: [] for lib in libraries}
+for r in rows:
+    if len(r) >= 3 and plain(r[0]) in doc_exports and r[2].startswith("`_Z"):
+        doc_exports[plain(r[0])].append(plain(r[2]))
+component_imports = imports(bin_folder / "Cadenza_Upgrade.dll")
+for lib in libraries:
+    documented = set(doc_exports[lib])
+    check(documented, f"{lib}: the document names no exported function")
+    built = exports(bin_folder / lib)
+    check(documented == built, f"{lib}: document {sorted(documented)}, library exports {sorted(built)}")
+    used = component_imports.get(lib.lower(), set())
+    check(documented == used, f"{lib}: document {sorted(documented)}, the component imports {sorted(used)}")
+
+# --- Profile keys and file names -----------------------------------------------------------
+for file_name, source, pattern in [
+        ("CadenzaUpdate.ini", "store/update_record.cpp", r'L"(UpdateRecord_S_\w+)"'),
+        ("CadenzaUpdatePush.ini", "store/push_update_info.cpp", r'L"(PULL_\w+)"')]:
+    documented = [plain(r[2]) for r in rows if len(r) >= 3 and plain(r[0]) == file_name]
+    in_code = re.findall(pattern, read(source))
+    check(documented == in_code, f"{file_name} keys: document {documented}, {source} {in_code}")
+    header_name = source.replace(".cpp", ".h")
+    check(f'L"{file_name}"' in read(header_name), f"{file_name}: not the file name in {header_name}")
+
+# --- Updater switches ----------------------------------------------------------------------
+doc_switches = {plain(r[1]) for r in rows if len(r) >= 3 and re.fullmatch(r"`/\w+`", r[1])}
+templates = " ".join(re.findall(r'L"(.*?)";', read("launch/update_commands.h")))
+code_switches = set(re.findall(r"(/\w+)", templates))
+check(doc_switches == code_switches,
+      f"switches: document {sorted(doc_switches)}, command-line templates {sorted(code_switches)}")
+
+# --- Keys and switches the tests exercise ---------------------------------------------------
+test_sources = "\n".join(f.read_text(encoding="utf-8", errors="replace")
+                         for f in (root / "tests").rglob("*") if f.suffix in (".cpp", ".h")
+                         and "contract" not in f.parts)
+documented_keys = [plain(r[2]) for r in rows if len(r) >= 3 and plain(r[0]).endswith(".ini")]
+for name in documented_keys + sorted(doc_switches):
+    check(name in test_sources, f"{name}: named in the document, exercised by no test under tests/")
+
+# --- Skin event ids ------------------------------------------------------------------------
+doc_events = {int(r[0]) for r in rows if r and re.fullmatch(r"10\d\d", r[0])}
+code_events = {int(n) for n in re.findall(r"kEvent\w+ = (\d+);", read("tips/upgrade_tips_wnd.h"))}
+check(doc_events == code_events, f"skin events: document {sorted(doc_events)}, code {sorted(code_events)}")
+check("0x0BD1" in header and "`WM_SKINEVENT` (0x0BD1)" in read("docs/host-contract.md"),
+      "WM_SKINEVENT is not 0x0BD1 in both")
+
+# --- Identities ----------------------------------------------------------------------------
+def guid_from_parts(parts):
+    p = [int(x, 16) for x in parts]
+    return "{%08X-%04X-%04X-%02X%02X-%s}" % (p[0], p[1], p[2], p[3], p[4], "".join("%02X" % b for b in p[5:]))
+
+
+code_guids = {name: "{%s}" % g.upper() for g, name in re.findall(
+    r"uuid\(([0-9A-Fa-f-]+)\),?.*?(?:interface|dispinterface|coclass|library)\s+(\w+)", idl, re.S)}
+for name, parts in re.findall(r"__CRT_UUID_DECL\((\w+), ([^)]*)\)", header):
+    code_guids[name] = guid_from_parts(parts.split(", "))
+m = re.search(r"CLSID_HostServiceProvider = \{\s*(\w+), (\w+), (\w+), \{([^}]*)\}", header)
+code_guids["CLSID_HostServiceProvider"] = guid_from_parts(list(m.groups()[:3]) + m.group(4).split(", "))
+doc_guids = {}
+for r in rows:
+    if len(r) == 2 and re.fullmatch(r"`\{[0-9A-F-]{36}\}`", r[1]):
+        doc_guids[re.search(r"`(\w+)`", r[0]).group(1)] = plain(r[1])
+for name in sorted(set(doc_guids) | set(code_guids)):
+    check(doc_guids.get(name) == code_guids.get(name),
+          f"{name}: identity {doc_guids.get(name)} in the document, {code_guids.get(name)} in the code")
+rgs = read("res/UpgradeHost.rgs")
+for r in rows:
+    if len(r) == 2 and "ProgID" in r[0]:
+        check(f"{plain(r[1])} = s 'UpgradeHost Class'" in rgs, f"{plain(r[1])}: not a ProgID of UpgradeHost.rgs")
+
+for p in problems:
+    print("DISAGREES:", p)
+print(f"host contract: {len(problems)} disagreement(s); checked {sum(len(o) for o in doc_ops.values())} "
+      f"positions, {sum(len(e) for e in doc_exports.values())} exports, {len(doc_switches)} switches, "
+      f"{len(doc_guids)} identities")
+sys.exit(1 if problems else 0)

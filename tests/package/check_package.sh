@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The release package as a host developer gets it: made from the two build folders, unpacked, its
+# checksums verified, every binary of the architecture its folder names, the package's version
+# that of both components; then, in a Wine prefix made for this test alone, the x64 registration
+# tool registers the package's x64 component for the machine, the x64 reference player creates
+# the object by its ProgID and calls CheckUpgrade(0), and after unregistering it can no longer.
+# The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
+# Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
+# Exit 77 (skipped) when the x86 build has not been made.
+set -uo pipefail
+root="$1" build="$2" build_x86="${BUILD_DIR_X86:-$3}" objdump="$4"
+work="$build/package-test"
+prefix="$work/wineprefix"
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+cleanup() {
+  if [ -d "$prefix" ]; then
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+    WINEPREFIX="$prefix" timeout 20 wineserver -w 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ ! -f "$build_x86/bin/Cadenza_Upgrade.dll" ]; then
+  echo "SKIPPED: no x86 build in $build_x86 (scripts/test builds both; the package needs both)"
+  exit 77
+fi
+rm -rf "$work" && mkdir -p "$work"
+
+zip=$(python3 "$root/scripts/package.py" --x64 "$build" --x86 "$build_x86" --out "$work/out") || exit 1
+version=$(python3 "$root/scripts/package.py" --version-of "$build/bin/Cadenza_Upgrade.dll")
+echo "package: $zip (component $version)"
+[ "$(basename "$zip")" = "Cadenza_Upgrade-$version.zip" ] || fail "the ZIP is not named by the component's version"
+(cd "$(dirname "$zip")" && sha256sum --quiet -c "$(basename "$zip").sha256") || fail "the ZIP's own checksum"
+
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$work/unpacked"
+top="$work/unpacked/Cadenza_Upgrade-$version"
+[ -d "$top" ] || fail "no folder Cadenza_Upgrade-$version in the ZIP"
+cd "$top" || exit 1
+
+# Every file is in SHA256SUMS and every sum verifies.
+sha256sum --quiet -c SHA256SUMS || fail "a checksum in SHA256SUMS does not verify"
+listed=$(sed 's/^[0-9a-f]\{64\}  //' SHA256SUMS | sort)
+present=$(find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
+[ "$listed" = "$present" ] || fail "SHA256SUMS does not list exactly the package's files: $(diff <(echo "$listed") <(echo "$present") | tr '\n' ' ')"
+
+for f in host-contract.md README.txt include/Cadenza_Upgrade.idl include/Cadenza_Upgrade.h \
+         include/host_services.h include/cadenza_common.h; do
+  [ -s "$f" ] || fail "$f missing or empty"
+done
+grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name version $version"
+
+for arch in x64 x86; do
+  case $arch in x64) want=pei-x86-64 ;; x86) want=pei-i386 ;; esac
+  for f in Cadenza_Upgrade.dll CadenzaRegister.exe CadenzaCommon.dll CadenzaWidget_MFC.dll Cadenza.exe CadenzaUpdate.exe; do
+    format=$("$objdump" -f "$arch/$f" 2>/dev/null | sed -n 's/.*file format //p')
+    [ "$format" = "$want" ] || fail "$arch/$f is '$format', not $want"
+  done
+  [ -s "$arch/Cadenza_Upgrade.tlb" ] || fail "$arch/Cadenza_Upgrade.tlb missing"
+  v=$(python3 "$root/scripts/package.py" --version-of "$arch/Cadenza_Upgrade.dll")
+  [ "$v" = "$version" ] || fail "$arch/Cadenza_Upgrade.dll is version $v, the package $version"
+done
+[ $failed -eq 0 ] && echo "contents, checksums, architectures and versions: as expected"
+
+# The x64 half under Wine, in a prefix of its own (made here, with the display of the test run).
+export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
+"$root/scripts/wine-run" cmd /c exit 0 >/dev/null 2>&1 </dev/null
+[ -f "$prefix/system.reg" ] || { fail "the Wine prefix could not be made"; exit 1; }
+mkdir -p "$prefix/drive_c/Package"
+cp -r "$top/." "$prefix/drive_c/Package/"
+dll='C:\Package\x64\Cadenza_Upgrade.dll'
+run() { "$root/scripts/wine-run" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine "$dll"); rc=$?
+echo "$out"; [ $rc -eq 0 ] || fail "x64 registration exited with $rc"
+out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "the x64 reference player exited with $rc"
+grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the player did not report CheckUpgrade(0) S_OK"
+out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine /unregister "$dll"); rc=$?
+echo "$out"; [ $rc -eq 0 ] || fail "x64 unregistration exited with $rc"
+out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
+echo "$out"
+[ $rc -eq 3 ] || fail "after unregistering, the player still created the object (exit $rc, not 3)"
+
+echo "not run here: x86/CadenzaRegister.exe and x86/Cadenza.exe (32-bit programs need 32-bit Wine)"
+exit $failed
