@@ -118,7 +118,7 @@ class SkinAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT varChild, BSTR* psz) override {
     return Delegate(varChild, psz, &IAccessible::get_accHelp);
   }
-  HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* pszHelpFile, VARIANT varChild,
+  HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* pszHelpFile, VARIANT /*varChild*/,
                                              long* pidTopic) override {
     if (pszHelpFile != nullptr) *pszHelpFile = nullptr;
     if (pidTopic != nullptr) *pidTopic = 0;

@@ -452,7 +452,9 @@ TEST_F(TipsWindowTest, ALargerHostFontFoldsToTheLinesThatShow) {
     ASSERT_NE(nullptr, font);
     SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     Show(description);
-    if (height > 12) EXPECT_LT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
+    if (height > 12) {
+      EXPECT_LT(SendMessageW(content(), EM_GETLINECOUNT, 0, 0), 4);
+    }
     ExpectFoldedWell(content(), description);
     tips_->SetContent(description);
     gui_test::PumpPending(200);
