@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "store/handles.h"
 #include "tests/common/test_files.h"
 
 namespace bench {
@@ -264,6 +265,51 @@ std::string PlatformName() {
 #pragma GCC diagnostic pop
   return "Windows " + std::to_string(info.dwMajorVersion) + "." +
          std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+}
+
+std::string Milliseconds(double us) {
+  char text[32];
+  snprintf(text, sizeof text, "%.3f", us / 1000.0);
+  return text;
+}
+
+int FailChild(const std::wstring& resultPath, const std::string& error) {
+  WriteValues(resultPath, Values{{"error", error}});
+  return 1;
+}
+
+bool RunChild(const std::wstring& arguments, const std::wstring& resultPath, DWORD timeoutMs,
+              const std::string& what, Values& figures, std::string& error) {
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    error = "the " + what + " run could not be started";
+    return false;
+  }
+  UniqueKernelHandle processHandle(process.hProcess);
+  UniqueKernelHandle threadHandle(process.hThread);
+  if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);  // our own child, by its handle
+    error = "the " + what + " run did not finish in time";
+    return false;
+  }
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  figures = ReadValues(resultPath);
+  if (figures.count("error")) {
+    error = figures["error"];
+    return false;
+  }
+  if (exitCode != 0 || figures.empty()) {
+    error = "the " + what + " run failed (exit code " + std::to_string(exitCode) + ")";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace bench

@@ -60,6 +60,18 @@ using Values = std::map<std::string, std::string>;
 bool WriteValues(const std::wstring& path, const Values& values);
 Values ReadValues(const std::wstring& path);
 
+// "12.345": microseconds as milliseconds with three decimals, for a result file.
+std::string Milliseconds(double us);
+
+// In a child run: writes the error for the parent to read and returns the failing exit code.
+int FailChild(const std::wstring& resultPath, const std::string& error);
+// In the parent: starts this program with `arguments` (after the program's own quoted path),
+// waits at most timeoutMs and reads the child's figures from resultPath. False, with an error
+// naming the run (`what`), when it could not start, did not finish, reported an error or
+// failed; the figures it wrote are kept either way.
+bool RunChild(const std::wstring& arguments, const std::wstring& resultPath, DWORD timeoutMs,
+              const std::string& what, Values& figures, std::string& error);
+
 // Platform version text: "Wine 8.0" under Wine, else the Windows version.
 std::string PlatformName();
 

@@ -83,34 +83,23 @@ std::string Where(HWND window) {
   return text;
 }
 
-std::string Milliseconds(double us) {
-  char text[32];
-  snprintf(text, sizeof text, "%.3f", us / 1000.0);
-  return text;
-}
-
-int Fail(const std::wstring& resultPath, const std::string& error) {
-  WriteValues(resultPath, Values{{"error", error}});
-  return 1;
-}
-
 }  // namespace
 
 int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profilePath,
                       int shownCalls) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    return Fail(resultPath, "CoInitializeEx failed");
+    return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
   {
     refhost::HostServices services(profilePath);  // prompting on: the profile starts empty
-    if (FAILED(services.Register())) return Fail(resultPath, "host provider not registered");
+    if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
 
     ComponentClient client;
     std::string error;
-    if (!client.Load(ProgramFolder(), error)) return Fail(resultPath, error);
+    if (!client.Load(ProgramFolder(), error)) return FailChild(resultPath, error);
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
-      return Fail(resultPath, "UpgradeHost not created");
+      return FailChild(resultPath, "UpgradeHost not created");
     g_timeline.component = GetModuleHandleW(L"Cadenza_Upgrade.dll");
 
     HHOOK before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
@@ -132,11 +121,11 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     UnhookWindowsHookEx(after);
     UnhookWindowsHookEx(before);
 
-    if (hr != S_OK) return Fail(resultPath, "CheckUpgrade did not return S_OK");
-    if (g_timeline.tips == nullptr) return Fail(resultPath, "no tips window was created");
-    if (!shown) return Fail(resultPath, "the tips window was not shown in the corner: " + Where(g_timeline.tips));
+    if (hr != S_OK) return FailChild(resultPath, "CheckUpgrade did not return S_OK");
+    if (g_timeline.tips == nullptr) return FailChild(resultPath, "no tips window was created");
+    if (!shown) return FailChild(resultPath, "the tips window was not shown in the corner: " + Where(g_timeline.tips));
     if (g_timeline.created == 0 || g_timeline.showing == 0 || g_timeline.shown == 0)
-      return Fail(resultPath, "the tips window's creation or show was not seen");
+      return FailChild(resultPath, "the tips window's creation or show was not seen");
 
     Values figures{
         {"call_returned_ms", Milliseconds(returned - start)},
@@ -187,38 +176,9 @@ bool MeasureFirstShow(const std::wstring& workFolder, int run, int shownCalls, V
                       std::string& error) {
   const std::wstring resultPath = workFolder + L"first_show_" + std::to_wstring(run) + L".txt";
   const std::wstring profilePath = workFolder + L"profile_" + std::to_wstring(run) + L".ini";
-  wchar_t program[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --first-show-child \"" +
-                             resultPath + L"\" \"" + profilePath + L"\" " +
-                             std::to_wstring(shownCalls);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    error = "the first-show run could not be started";
-    return false;
-  }
-  UniqueKernelHandle processHandle(process.hProcess);
-  UniqueKernelHandle threadHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);  // our own child, by its handle
-    error = "the first-show run did not finish in time";
-    return false;
-  }
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  figures = ReadValues(resultPath);
-  if (figures.count("error")) {
-    error = figures["error"];
-    return false;
-  }
-  if (exitCode != 0 || figures.empty()) {
-    error = "the first-show run failed (exit code " + std::to_string(exitCode) + ")";
-    return false;
-  }
-  return true;
+  return RunChild(L"--first-show-child \"" + resultPath + L"\" \"" + profilePath + L"\" " +
+                      std::to_wstring(shownCalls),
+                  resultPath, kChildTimeoutMs, "first-show", figures, error);
 }
 
 }  // namespace bench

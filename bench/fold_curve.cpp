@@ -7,7 +7,6 @@
 #include "bench/window_wait.h"
 #include "launch/update_commands.h"
 #include "refhost/provider/host_provider.h"
-#include "store/handles.h"
 
 namespace bench {
 
@@ -75,17 +74,6 @@ std::wstring ContentText(HWND tips) {
   return text;
 }
 
-std::string Milliseconds(double us) {
-  char text[32];
-  snprintf(text, sizeof text, "%.3f", us / 1000.0);
-  return text;
-}
-
-int Fail(const std::wstring& resultPath, const std::string& error) {
-  WriteValues(resultPath, Values{{"error", error}});
-  return 1;
-}
-
 }  // namespace
 
 std::vector<FoldCase> FoldCases() {
@@ -99,17 +87,17 @@ std::vector<FoldCase> FoldCases() {
 int RunFoldCurveChild(const std::wstring& resultPath, const std::wstring& profilePath,
                       const std::wstring& recordPath, int rounds) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    return Fail(resultPath, "CoInitializeEx failed");
+    return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
   {
     refhost::HostServices services(profilePath);  // prompting on: the profile starts empty
-    if (FAILED(services.Register())) return Fail(resultPath, "host provider not registered");
+    if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
     ComponentClient client;
     std::string error;
-    if (!client.Load(ProgramFolder(), error)) return Fail(resultPath, error);
+    if (!client.Load(ProgramFolder(), error)) return FailChild(resultPath, error);
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
-      return Fail(resultPath, "UpgradeHost not created");
+      return FailChild(resultPath, "UpgradeHost not created");
     g_moments.component = GetModuleHandleW(L"Cadenza_Upgrade.dll");
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
 
@@ -122,7 +110,7 @@ int RunFoldCurveChild(const std::wstring& resultPath, const std::wstring& profil
     // The first show creates the window and loads its skin; it is not measured.
     if (!WriteRecord(recordPath, true, stored[0]) || host->CheckUpgrade(0) != S_OK ||
         !PumpUntil([] { return VisibleAndPlaced(g_moments.tips); }, kShowTimeoutMs))
-      return Fail(resultPath, "the tips window was not shown the first time");
+      return FailChild(resultPath, "the tips window was not shown the first time");
 
     std::vector<Samples> shown(cases.size()), window(cases.size()), fold(cases.size()),
         before(cases.size());
@@ -223,38 +211,9 @@ bool MeasureFoldCurve(const std::wstring& workFolder, const std::wstring& record
                       Values& figures, std::string& error) {
   const std::wstring resultPath = workFolder + L"fold_curve.txt";
   const std::wstring profilePath = workFolder + L"fold_profile.ini";
-  wchar_t program[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --fold-child \"" + resultPath +
-                             L"\" \"" + profilePath + L"\" \"" + recordPath + L"\" " +
-                             std::to_wstring(rounds);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    error = "the fold run could not be started";
-    return false;
-  }
-  UniqueKernelHandle processHandle(process.hProcess);
-  UniqueKernelHandle threadHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);  // our own child, by its handle
-    error = "the fold run did not finish in time";
-    return false;
-  }
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  figures = ReadValues(resultPath);
-  if (figures.count("error")) {
-    error = figures["error"];
-    return false;
-  }
-  if (exitCode != 0 || figures.empty()) {
-    error = "the fold run failed (exit code " + std::to_string(exitCode) + ")";
-    return false;
-  }
-  return true;
+  return RunChild(L"--fold-child \"" + resultPath + L"\" \"" + profilePath + L"\" \"" +
+                      recordPath + L"\" " + std::to_wstring(rounds),
+                  resultPath, kChildTimeoutMs, "fold", figures, error);
 }
 
 }  // namespace bench

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
+#include "bench/window_wait.h"
 #include "refhost/provider/host_provider.h"
-#include "store/handles.h"
 
 namespace bench {
 namespace {
@@ -17,14 +17,6 @@ constexpr DWORD kChildTimeoutMs = 300000;
 constexpr int kWarmUpCycles = 20;
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-void Drain() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
 
 // Committed private memory of the process. Where the platform does not answer PrivateUsage
 // (Wine gives 0), the address space is walked and its committed private regions added up.
@@ -61,16 +53,11 @@ bool Cycle(const std::wstring& path, bool& unloaded) {
         SUCCEEDED(get(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()))) &&
         SUCCEEDED(factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf()))))
       ok = host->CheckUpgrade(0) == S_OK;
-    Drain();
+    DrainMessages();
   }
   FreeLibrary(module);
   unloaded = GetModuleHandleW(path.c_str()) == nullptr;
   return ok;
-}
-
-int Fail(const std::wstring& resultPath, const std::string& error) {
-  WriteValues(resultPath, Values{{"error", error}});
-  return 1;
 }
 
 }  // namespace
@@ -78,19 +65,19 @@ int Fail(const std::wstring& resultPath, const std::string& error) {
 int RunLoadCyclesChild(const std::wstring& resultPath, const std::wstring& profilePath,
                        const std::wstring& componentPath, int cycles) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    return Fail(resultPath, "CoInitializeEx failed");
+    return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
   {
     refhost::HostServices services(profilePath);
-    if (FAILED(services.Register())) return Fail(resultPath, "host provider not registered");
+    if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
     bool unloaded = false;
     for (int i = 0; i < kWarmUpCycles; ++i)
-      if (!Cycle(componentPath, unloaded)) return Fail(resultPath, "a warm-up cycle failed");
+      if (!Cycle(componentPath, unloaded)) return FailChild(resultPath, "a warm-up cycle failed");
     const ResourceCounts first = ResourceCounts::Take();
     const SIZE_T firstBytes = PrivateBytes();
     int unloads = 0;
     for (int i = 0; i < cycles; ++i) {
-      if (!Cycle(componentPath, unloaded)) return Fail(resultPath, "a cycle failed");
+      if (!Cycle(componentPath, unloaded)) return FailChild(resultPath, "a cycle failed");
       unloads += unloaded ? 1 : 0;
     }
     const ResourceCounts last = ResourceCounts::Take();
@@ -125,38 +112,9 @@ bool MeasureLoadCycles(const std::wstring& workFolder, bool withWindow, int cycl
     error = "the component could not be copied";
     return false;
   }
-  wchar_t program[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --load-cycles-child \"" +
-                             resultPath + L"\" \"" + profilePath + L"\" \"" + componentPath +
-                             L"\" " + std::to_wstring(cycles);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    error = "the load-cycle run could not be started";
-    return false;
-  }
-  UniqueKernelHandle processHandle(process.hProcess);
-  UniqueKernelHandle threadHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
-    error = "the load-cycle run did not finish in time";
-    return false;
-  }
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  figures = ReadValues(resultPath);
-  if (figures.count("error")) {
-    error = figures["error"];
-    return false;
-  }
-  if (figures.empty()) {
-    error = "the load-cycle run failed (exit code " + std::to_string(exitCode) + ")";
-    return false;
-  }
-  return exitCode == 0;
+  return RunChild(L"--load-cycles-child \"" + resultPath + L"\" \"" + profilePath + L"\" \"" +
+                      componentPath + L"\" " + std::to_wstring(cycles),
+                  resultPath, kChildTimeoutMs, "load-cycle", figures, error);
 }
 
 void PrintLoadCycles(bool withWindow, const Values& figures) {

@@ -39,6 +39,24 @@ std::wstring LoadHostString(UINT nID) {
   return text;
 }
 
+// The host's own question when it gives one, else the host string nDefaultID.
+std::wstring PromptText(BSTR bstrPrompt, UINT nDefaultID) {
+  return (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
+             ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
+             : LoadHostString(nDefaultID);
+}
+
+// After a recommend or force prompt: Trigger(1) on the host's application control, so that
+// the player can make way for the updater. E_FAIL when the host gives no such object.
+HRESULT TriggerAppControl() {
+  Microsoft::WRL::ComPtr<IHostAppControl> appControl;
+  if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
+      !appControl)
+    return E_FAIL;
+  appControl->Trigger(1);
+  return S_OK;
+}
+
 // A snapshot enumerator over AddRef'ed items; Clone copies the snapshot and the position.
 template <typename Enum, typename Item, const IID& kIID>
 class SnapshotEnum final : public Enum {
@@ -371,18 +389,11 @@ STDMETHODIMP CUpgradeHost::RecommendUpgrade(BSTR bstrPrompt, LONG bOnlyPromtOnce
       g_bRecommendPrompted = TRUE;  // set before the box opens: a call meanwhile returns at once
     }
     const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
-    const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
-                                  ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
-                                  : LoadHostString(IDS_RECOMMEND_UPGRADE_TEXT);
+    const std::wstring text = PromptText(bstrPrompt, IDS_RECOMMEND_UPGRADE_TEXT);
     if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) != IDYES)
       return S_OK;
     RunManualUpdater(0, FALSE);
-    Microsoft::WRL::ComPtr<IHostAppControl> appControl;
-    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
-        !appControl)
-      return E_FAIL;
-    appControl->Trigger(1);
-    return S_OK;
+    return TriggerAppControl();
   });
 }
 
@@ -391,15 +402,8 @@ STDMETHODIMP CUpgradeHost::ForceUpgrade(BSTR bstrPrompt) {
     if (g_bForcePrompted) return S_OK;
     g_bForcePrompted = TRUE;
     const std::wstring caption = LoadHostString(IDS_UPGRADE_CAPTION);
-    const std::wstring text = (bstrPrompt != nullptr && SysStringLen(bstrPrompt) > 0)
-                                  ? std::wstring(bstrPrompt, SysStringLen(bstrPrompt))
-                                  : LoadHostString(IDS_FORCE_UPGRADE_TEXT);
+    const std::wstring text = PromptText(bstrPrompt, IDS_FORCE_UPGRADE_TEXT);
     if (MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_YESNO) == IDYES) RunManualUpdater(0, FALSE);
-    Microsoft::WRL::ComPtr<IHostAppControl> appControl;
-    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
-        !appControl)
-      return E_FAIL;
-    appControl->Trigger(1);
-    return S_OK;
+    return TriggerAppControl();
   });
 }

@@ -145,6 +145,11 @@ bool PumpUntilVisible(DWORD threadId, DWORD timeoutMs = 5000) {
   return true;
 }
 
+// CheckUpgrade with the pending package, then pumps until the tips window shows on this thread.
+bool PromptHere(IUpgradeHost* host) {
+  return host != nullptr && host->CheckUpgrade(0) == S_OK && PumpUntilVisible(GetCurrentThreadId());
+}
+
 void WritePendingRecord() {
   const std::wstring folder = GetUpdateDataFolder((ExeFolder() + L"CadenzaUpdate.exe").c_str());
   CreateDirectoryW((GetAppDataFolder() + L"CadenzaUpdate").c_str(), nullptr);
@@ -222,11 +227,7 @@ TEST_F(Scenario, UnloadWhileAnotherThreadShowsTheWindow) {
   std::thread worker([&] {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     RegisterFakeHostProvider();
-    {
-      ComPtr<IUpgradeHost> host = component->Create();
-      if (host && host->CheckUpgrade(0) == S_OK && PumpUntilVisible(GetCurrentThreadId()))
-        tips = VisibleTips(GetCurrentThreadId());
-    }
+    if (PromptHere(component->Create().Get())) tips = VisibleTips(GetCurrentThreadId());
     SetEvent(shown);
     WaitForSingleObject(freed, 10000);
     // The host's user moves the mouse over the window, it is repainted, then closed.
@@ -257,12 +258,7 @@ TEST_F(Scenario, UnloadWhileAnotherThreadShowsTheWindow) {
 TEST_F(Scenario, UnloadOnTheWindowsThreadDoesNotWait) {
   ASSERT_TRUE(RegisterFakeHostProvider());
   LoadedComponent component;
-  {
-    ComPtr<IUpgradeHost> host = component.Create();
-    ASSERT_TRUE(host);
-    ASSERT_EQ(S_OK, host->CheckUpgrade(0));
-  }
-  ASSERT_TRUE(PumpUntilVisible(GetCurrentThreadId()));
+  ASSERT_TRUE(PromptHere(component.Create().Get()));  // the object is released right after
   const HWND tips = VisibleTips(GetCurrentThreadId());
   EXPECT_EQ(S_FALSE, component.CanUnloadNow());
   const DWORD start = GetTickCount();
@@ -292,9 +288,7 @@ TEST_F(Scenario, ProcessExitWithTheWindowShown) {
   FakeHost().observer = ReportAtExit;
   auto* component = new LoadedComponent();  // never freed: the process ends with it
   ComPtr<IUpgradeHost> host = component->Create();
-  ASSERT_TRUE(host);
-  ASSERT_EQ(S_OK, host->CheckUpgrade(0));
-  ASSERT_TRUE(PumpUntilVisible(GetCurrentThreadId()));
+  ASSERT_TRUE(PromptHere(host.Get()));
   host.Detach();  // as a host that ends without releasing
   g_exitReport = CreateFileW((ExeFolder() + L"exit-report.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, 0, nullptr);
@@ -337,7 +331,6 @@ TEST_F(Scenario, PromptComesBackAfterTheWindowWasDestroyed) {
   EXPECT_EQ(1, FakeHost().Count(L"SetPromptUpgrade(1)"));
   ASSERT_EQ(S_OK, host->CheckUpgrade(0));
   EXPECT_TRUE(PumpUntilVisible(GetCurrentThreadId())) << "prompt lost after Alt+F4";
-
 }
 
 // The thread that showed the window ends (and the system destroys the window with it); a
@@ -348,10 +341,7 @@ TEST_F(Scenario, PromptComesBackAfterItsThreadEnded) {
   std::thread([&] {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     RegisterFakeHostProvider();  // the component keeps the provider it obtains here
-    {
-      ComPtr<IUpgradeHost> other = component.Create();
-      if (other && other->CheckUpgrade(0) == S_OK) shown = PumpUntilVisible(GetCurrentThreadId());
-    }
+    shown = PromptHere(component.Create().Get());
     RevokeFakeHostProvider();
     CoUninitialize();
   }).join();
@@ -368,9 +358,7 @@ TEST_F(Scenario, UnskinnedWindowIsNeverShown) {
   ASSERT_TRUE(RegisterFakeHostProvider());
   LoadedComponent component;
   ComPtr<IUpgradeHost> host = component.Create();
-  ASSERT_TRUE(host);
-  ASSERT_EQ(S_OK, host->CheckUpgrade(0));
-  ASSERT_TRUE(PumpUntilVisible(GetCurrentThreadId()));
+  ASSERT_TRUE(PromptHere(host.Get()));
   SendMessageW(VisibleTips(GetCurrentThreadId()), WM_SKINEVENT, kEventClose, 0);
   Pump(100);
 
@@ -390,9 +378,7 @@ TEST_F(Scenario, PromptFromAnotherThreadDoesNotWaitForTheWindowsThread) {
   ASSERT_TRUE(RegisterFakeHostProvider());
   LoadedComponent component;
   ComPtr<IUpgradeHost> host = component.Create();
-  ASSERT_TRUE(host);
-  ASSERT_EQ(S_OK, host->CheckUpgrade(0));
-  ASSERT_TRUE(PumpUntilVisible(GetCurrentThreadId()));
+  ASSERT_TRUE(PromptHere(host.Get()));
   SendMessageW(VisibleTips(GetCurrentThreadId()), WM_SKINEVENT, kEventLater, 0);
   Pump(100);
 
