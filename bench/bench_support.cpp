@@ -160,6 +160,14 @@ HRESULT ComponentClient::CreateHost(IUpgradeHost** ppHost) {
   return factory_->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(ppHost));
 }
 
+// How many TLS indexes TlsAlloc still gives out: all of them taken, counted and given back.
+DWORD FreeTlsIndexes() {
+  std::vector<DWORD> taken;
+  for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(index);
+  for (DWORD index : taken) TlsFree(index);
+  return static_cast<DWORD>(taken.size());
+}
+
 ResourceCounts ResourceCounts::Take() {
   ResourceCounts counts;
   if (!GetProcessHandleCount(GetCurrentProcess(), &counts.handles) || counts.handles == 0) {
@@ -175,13 +183,15 @@ ResourceCounts ResourceCounts::Take() {
                       (counts.gdiObjects != 0 || counts.userObjects != 0);
   if (!counts.guiCounted) counts.gdiFromTable = GdiObjectsInSharedTable(counts.gdiObjects);
   EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&counts.windows));
+  counts.freeTlsIndexes = FreeTlsIndexes();
   return counts;
 }
 
 bool ResourceCounts::SameAs(const ResourceCounts& other) const {
   return handles == other.handles && gdiObjects == other.gdiObjects &&
          gdiFromTable == other.gdiFromTable &&
-         userObjects == other.userObjects && windows == other.windows;
+         userObjects == other.userObjects && windows == other.windows &&
+         freeTlsIndexes == other.freeTlsIndexes;
 }
 
 std::string CountsChange(const ResourceCounts& before, const ResourceCounts& after) {
@@ -189,6 +199,7 @@ std::string CountsChange(const ResourceCounts& before, const ResourceCounts& aft
   std::string text = "handles " + change(before.handles, after.handles);
   if (before.handlesFromTable) text += " (system handle table)";
   text += ", windows " + change(before.windows, after.windows);
+  text += ", free TLS indexes " + change(before.freeTlsIndexes, after.freeTlsIndexes);
   if (before.guiCounted) {
     text += ", GDI objects " + change(before.gdiObjects, after.gdiObjects) + ", USER objects " +
             change(before.userObjects, after.userObjects);

@@ -39,6 +39,7 @@ struct ResourceCounts {
   bool guiCounted = false;  // false: the platform does not count GDI/USER objects
   bool gdiFromTable = false;  // not counted by the platform: GDI objects read from its table
   DWORD windows = 0;        // top-level and child windows of this process
+  DWORD freeTlsIndexes = 0;  // TLS indexes the process could still allocate
 
   static ResourceCounts Take();
   bool SameAs(const ResourceCounts& other) const;

@@ -206,8 +206,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wstring(argv[1]) == L"--first-show-child")
     return RunFirstShowChild(argv[2], argv[3], _wtoi(argv[4]));
-  if (argc == 6 && std::wstring(argv[1]) == L"--load-cycles-child")
-    return RunLoadCyclesChild(argv[2], argv[3], argv[4], _wtoi(argv[5]));
+  if ((argc == 6 || argc == 7) && std::wstring(argv[1]) == L"--load-cycles-child")
+    return RunLoadCyclesChild(argv[2], argv[3], argv[4], _wtoi(argv[5]),
+                              argc == 7 && std::wstring(argv[6]) == L"fault");
   if (argc == 6 && std::wstring(argv[1]) == L"--fold-child")
     return RunFoldCurveChild(argv[2], argv[3], argv[4], _wtoi(argv[5]));
 
@@ -412,15 +413,15 @@ int wmain(int argc, wchar_t** argv) {
   // Load and unload cycles, without and with the tips window, each in a process of its own.
   if (options.loadCycles > 0) {
     printf("\nload, create, CheckUpgrade(0), release and FreeLibrary, after 20 warm-up cycles:\n");
-    for (bool withWindow : {false, true}) {
-      if (!WriteRecord(record, withWindow)) return 1;
+    for (LoadCycleKind kind : {LoadCycleKind::kPlain, LoadCycleKind::kWindow, LoadCycleKind::kFault}) {
+      if (!WriteRecord(record, kind == LoadCycleKind::kWindow)) return 1;
       Values figures;
       std::string error;
-      if (!MeasureLoadCycles(work.path(), withWindow, options.loadCycles, figures, error)) {
+      if (!MeasureLoadCycles(work.path(), kind, options.loadCycles, figures, error)) {
         if (!error.empty()) printf("    FAILED: %s\n", error.c_str());
         allRight = false;
       }
-      if (figures.count("cycles")) PrintLoadCycles(withWindow, figures);
+      if (figures.count("cycles")) PrintLoadCycles(kind, figures);
     }
   }
 

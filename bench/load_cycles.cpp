@@ -38,21 +38,41 @@ SIZE_T PrivateBytes() {
   return total;
 }
 
+using SetAllocationFaultFn = void (*)(LONG);
+using AllocationFaultsInjectedFn = LONG (*)();
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 // One cycle: load, create, check, release, free. False when a step failed; unloaded tells
-// whether the library was gone afterwards.
-bool Cycle(const std::wstring& path, bool& unloaded) {
+// whether the library was gone afterwards. With fault, the first allocation of CheckUpgrade
+// fails: the library throws std::bad_alloc and must catch it itself.
+bool Cycle(const std::wstring& path, bool fault, bool& unloaded) {
   HMODULE module = LoadLibraryW(path.c_str());
   if (module == nullptr) return false;
   bool ok = false;
   {
-    auto get = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    auto get = Export<GetClassObjectFn>(module, "DllGetClassObject");
+    auto setFault = Export<SetAllocationFaultFn>(module, "SetAllocationFault");
+    auto injected = Export<AllocationFaultsInjectedFn>(module, "AllocationFaultsInjected");
     Microsoft::WRL::ComPtr<IClassFactory> factory;
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
-    if (get != nullptr &&
+    if (get != nullptr && (!fault || (setFault != nullptr && injected != nullptr)) &&
         SUCCEEDED(get(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()))) &&
-        SUCCEEDED(factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf()))))
-      ok = host->CheckUpgrade(0) == S_OK;
+        SUCCEEDED(factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())))) {
+      if (fault) {
+        setFault(1);
+        // Whichever handler caught it (a barrier answers E_OUTOFMEMORY, a store treats the
+        // failed read as no record), the call returns and one exception was thrown.
+        const HRESULT hr = host->CheckUpgrade(0);
+        ok = (hr == S_OK || hr == E_OUTOFMEMORY) && injected() == 1;
+        setFault(0);
+      } else {
+        ok = host->CheckUpgrade(0) == S_OK;
+      }
+    }
     DrainMessages();
   }
   FreeLibrary(module);
@@ -60,10 +80,18 @@ bool Cycle(const std::wstring& path, bool& unloaded) {
   return ok;
 }
 
+const wchar_t* Tag(LoadCycleKind kind) {
+  switch (kind) {
+    case LoadCycleKind::kWindow: return L"window";
+    case LoadCycleKind::kFault: return L"fault";
+    default: return L"plain";
+  }
+}
+
 }  // namespace
 
 int RunLoadCyclesChild(const std::wstring& resultPath, const std::wstring& profilePath,
-                       const std::wstring& componentPath, int cycles) {
+                       const std::wstring& componentPath, int cycles, bool fault) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
     return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
@@ -72,12 +100,12 @@ int RunLoadCyclesChild(const std::wstring& resultPath, const std::wstring& profi
     if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
     bool unloaded = false;
     for (int i = 0; i < kWarmUpCycles; ++i)
-      if (!Cycle(componentPath, unloaded)) return FailChild(resultPath, "a warm-up cycle failed");
+      if (!Cycle(componentPath, fault, unloaded)) return FailChild(resultPath, "a warm-up cycle failed");
     const ResourceCounts first = ResourceCounts::Take();
     const SIZE_T firstBytes = PrivateBytes();
     int unloads = 0;
     for (int i = 0; i < cycles; ++i) {
-      if (!Cycle(componentPath, unloaded)) return FailChild(resultPath, "a cycle failed");
+      if (!Cycle(componentPath, fault, unloaded)) return FailChild(resultPath, "a cycle failed");
       unloads += unloaded ? 1 : 0;
     }
     const ResourceCounts last = ResourceCounts::Take();
@@ -93,34 +121,39 @@ int RunLoadCyclesChild(const std::wstring& resultPath, const std::wstring& profi
                    {"private_kib_after", std::to_string(lastBytes / 1024)},
                    {"bytes_flat", bytesFlat ? "1" : "0"}};
     if (!first.SameAs(last) || !bytesFlat) exitCode = 1;
+    if (fault && unloads != cycles) exitCode = 1;  // every cycle must have unloaded what threw
     if (!WriteValues(resultPath, figures)) exitCode = 1;
   }
   CoUninitialize();
   return exitCode;
 }
 
-bool MeasureLoadCycles(const std::wstring& workFolder, bool withWindow, int cycles, Values& figures,
-                       std::string& error) {
-  const std::wstring tag = withWindow ? L"window" : L"plain";
+bool MeasureLoadCycles(const std::wstring& workFolder, LoadCycleKind kind, int cycles,
+                       Values& figures, std::string& error) {
+  const std::wstring tag = Tag(kind);
   const std::wstring resultPath = workFolder + L"load_cycles_" + tag + L".txt";
   const std::wstring profilePath = workFolder + L"load_cycles_" + tag + L".ini";
   // A copy in a folder of its own: the skin engine keeps the installation's copy loaded.
+  const bool fault = kind == LoadCycleKind::kFault;
+  const std::wstring library = fault ? L"Cadenza_Upgrade_faults.dll" : L"Cadenza_Upgrade.dll";
   const std::wstring componentFolder = workFolder + L"component\\";
-  const std::wstring componentPath = componentFolder + L"Cadenza_Upgrade.dll";
+  const std::wstring componentPath = componentFolder + library;
   CreateDirectoryW(componentFolder.c_str(), nullptr);
-  if (!CopyFileW((ProgramFolder() + L"Cadenza_Upgrade.dll").c_str(), componentPath.c_str(), FALSE)) {
+  if (!CopyFileW((ProgramFolder() + library).c_str(), componentPath.c_str(), FALSE)) {
     error = "the component could not be copied";
     return false;
   }
   return RunChild(L"--load-cycles-child \"" + resultPath + L"\" \"" + profilePath + L"\" \"" +
-                      componentPath + L"\" " + std::to_wstring(cycles),
+                      componentPath + L"\" " + std::to_wstring(cycles) + (fault ? L" fault" : L""),
                   resultPath, kChildTimeoutMs, "load-cycle", figures, error);
 }
 
-void PrintLoadCycles(bool withWindow, const Values& figures) {
+void PrintLoadCycles(LoadCycleKind kind, const Values& figures) {
+  const char* what = kind == LoadCycleKind::kWindow ? "with the tips window shown"
+                     : kind == LoadCycleKind::kFault ? "an exception thrown and caught in each"
+                                                     : "no pending package";
   printf("    %s: %s cycles (%s of them unloaded the library): %s, private bytes %s -> %s KiB: %s\n",
-         withWindow ? "with the tips window shown" : "no pending package",
-         figures.at("cycles").c_str(), figures.at("unloads").c_str(), figures.at("counts").c_str(),
+         what, figures.at("cycles").c_str(), figures.at("unloads").c_str(), figures.at("counts").c_str(),
          figures.at("private_kib_before").c_str(), figures.at("private_kib_after").c_str(),
          figures.at("same") == "1" && figures.at("bytes_flat") == "1" ? "flat" : "GREW");
 }

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "base/thread_runtime.h"
 #include "host/runtime_release.h"
 #include "host/upgrade_host.h"
 #include "res/Cadenza_Upgrade.h"
@@ -84,17 +85,19 @@ UpgradeHostFactory g_factory;
 
 }  // namespace
 
-// Under the loader lock only the module handle and the activation context are dealt with: no
-// window and no COM call. The tips window keeps the library loaded while it exists, so an
-// unload never finds one; at process exit nothing of the component is torn down at all.
+// Under the loader lock only the module handle, the activation context and the runtime's
+// memory are dealt with: no window and no COM call. The tips window keeps the library loaded
+// while it exists, so an unload never finds one; at process exit nothing of the component is
+// torn down at all. Thread detaches come through too: the runtime's per-thread values of a
+// thread that ends are freed then.
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) noexcept {
   if (dwReason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(hInstance);
     g_Module.Attach(hInstance);
   } else if (dwReason == DLL_PROCESS_DETACH) {
     g_Module.Detach();
     if (lpReserved == nullptr) ReleaseRuntimeBuffers();  // FreeLibrary; at exit the heap goes anyway
   }
+  CallThreadRuntimeDetach(dwReason, lpReserved);
   return TRUE;
 }
 
