@@ -1,11 +1,14 @@
 // Linked only into Cadenza_Upgrade_faults.dll, a test build of the component: its allocations go
 // through here, and the one that SetAllocationFault names throws std::bad_alloc, which the
 // component's own barrier turns into E_OUTOFMEMORY. The benchmark loads this build again and
-// again to show that a load in which the component threw and caught leaves nothing behind.
+// again to show that a load in which the component threw and caught leaves nothing behind, and
+// the tests see what the runtime keeps per thread through it.
 #include <windows.h>
 
 #include <cstdlib>
 #include <new>
+
+#include "base/thread_runtime.h"
 
 namespace {
 volatile LONG g_allocationsUntilFault = 0;  // 0: none armed
@@ -28,6 +31,21 @@ extern "C" __declspec(dllexport) void SetAllocationFault(LONG n) noexcept {
 }
 // How many allocations failed on purpose since the library was loaded.
 extern "C" __declspec(dllexport) LONG AllocationFaultsInjected() noexcept { return g_faultsInjected; }
+
+// Throws and catches on the calling thread, as the component does when an allocation fails:
+// the runtime's per-thread exception state is then this library's for that thread. 1: caught.
+extern "C" __declspec(dllexport) LONG ThrowAndCatch() noexcept {
+  try {
+    throw std::bad_alloc();
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+  return 0;
+}
+// Threads that hold the runtime's per-thread values of this library now.
+extern "C" __declspec(dllexport) LONG ThreadRuntimeRecords() noexcept {
+  return static_cast<LONG>(ThreadRuntimeRecordCount());
+}
 
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }

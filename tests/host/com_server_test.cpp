@@ -1,5 +1,8 @@
 // Cadenza_Upgrade.dll as a COM client sees it: exports, class factory, aggregation, the event
 // source, the lock count, and the registration data it carries.
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -251,4 +254,48 @@ TEST_F(ComServerTest, CarriesItsRegistrationDataTypeLibraryAndVersion) {
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\080404b0\\InternalName",
                              reinterpret_cast<void**>(&name), &length));
   EXPECT_STREQ(L"Cadenza_Upgrade.DLL", name);
+}
+
+// What the C++ runtime keeps per thread for a library (its exception state once the library
+// has thrown) goes when the thread ends, and everything else when the library is freed: the
+// process's free TLS indexes and handles are the same after loads in which it threw.
+TEST(ThreadRuntime, PerThreadStateEndsWithTheThreadAndTheLibrary) {
+  const std::wstring path = GetModuleFolder() + L"Cadenza_Upgrade_faults.dll";
+  auto freeTlsIndexes = [] {
+    std::vector<DWORD> taken;
+    for (DWORD index; (index = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(index);
+    for (DWORD index : taken) TlsFree(index);
+    return taken.size();
+  };
+  using CountFn = LONG (*)();
+  auto cycle = [&](int threads) {
+    HMODULE dll = LoadLibraryW(path.c_str());
+    ASSERT_NE(nullptr, dll);
+    auto throwAndCatch = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(dll, "ThrowAndCatch")));
+    auto records = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(dll, "ThreadRuntimeRecords")));
+    ASSERT_TRUE(throwAndCatch && records);
+    for (int i = 0; i < threads; ++i) {
+      LONG caught = 0, whileAlive = 0;
+      std::thread worker([&] {
+        caught = throwAndCatch();
+        whileAlive = records();
+      });
+      worker.join();
+      EXPECT_EQ(1, caught);
+      EXPECT_EQ(1, whileAlive) << "the worker's exception state is not kept for it";
+      EXPECT_EQ(0, records()) << "a thread that ended left its exception state behind";
+    }
+    EXPECT_EQ(1, throwAndCatch());
+    EXPECT_EQ(1, records());
+    FreeLibrary(dll);
+    ASSERT_EQ(nullptr, GetModuleHandleW(path.c_str()));
+  };
+  cycle(1);  // the platform's own first-use allocations
+  const size_t tlsBefore = freeTlsIndexes();
+  DWORD handlesBefore = 0, handlesAfter = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+  for (int i = 0; i < 20; ++i) cycle(i == 0 ? 10 : 1);
+  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+  EXPECT_EQ(tlsBefore, freeTlsIndexes()) << "TLS indexes left behind by loads that threw";
+  EXPECT_EQ(handlesBefore, handlesAfter) << "handles left behind by loads that threw";
 }
