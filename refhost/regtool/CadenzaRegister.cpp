@@ -4,6 +4,8 @@
 //
 //   CadenzaRegister.exe [/machine] [/unregister] PATH\Cadenza_Upgrade.dll
 //
+// Unregistering keeps what the other architecture's registration shares while that one is
+// still registered, and is done (exit 0) when nothing was registered.
 // Exit codes: 0 done; 1 usage; 2 the file is missing; 3 the file is not the component;
 // 4 the registry refused a write (or COM could not be started).
 #include <windows.h>
@@ -99,6 +101,80 @@ class PerUserClasses {
   bool active_ = false;
 };
 
+// The registry keeps the class key (CLSID\{...}) and the interface keys once per view, 64-bit
+// and 32-bit; the ProgIDs, the AppID and the type library key (with one entry per system kind)
+// are shared by both. So the other architecture's component is still registered when its view
+// holds the class, and then only this view's keys and this system kind's type library entry go.
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+constexpr SYSKIND kSysKind = SYS_WIN64;
+constexpr wchar_t kSysKindKey[] = L"win64";
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+constexpr SYSKIND kSysKind = SYS_WIN32;
+constexpr wchar_t kSysKindKey[] = L"win32";
+#endif
+constexpr wchar_t kProgIdKey[] = L"Cadenza_Upgrade.UpgradeHost.1";
+constexpr wchar_t kVersionIndependentProgIdKey[] = L"Cadenza_Upgrade.UpgradeHost";
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  return StringFromGUID2(guid, text, 40) ? std::wstring(text) : std::wstring();
+}
+const std::wstring kClassKey = L"CLSID\\" + GuidText(CLSID_UpgradeHost);
+const std::wstring kTypeLibKey = L"TypeLib\\" + GuidText(LIBID_Cadenza_UpgradeLib) + L"\\1.0";
+
+bool ClassKeyExists(HKEY root, const std::wstring& subKey, REGSAM view = 0) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, (L"Software\\Classes\\" + subKey).c_str(), 0, KEY_READ | view, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+struct RegistrationState {
+  bool anything = false;        // any key of the component in this view or the shared ones
+  bool otherArchitecture = false;  // the other view's class is registered
+};
+
+// The library path that the class key of a view names; empty when there is none.
+std::wstring ServerPath(HKEY root, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, (L"Software\\Classes\\" + kClassKey + L"\\InprocServer32").c_str(), 0,
+                    KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    return std::wstring();
+  wchar_t data[MAX_PATH * 2] = {};
+  DWORD size = sizeof(data) - sizeof(wchar_t);
+  const LSTATUS status = RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, data, &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? std::wstring(data) : std::wstring();
+}
+
+// root: HKEY_LOCAL_MACHINE for the machine, HKEY_CURRENT_USER per user. The other view names
+// another library when the other architecture is registered; where the platform keeps one view
+// only (Wine's per-user classes), it names this one.
+RegistrationState ReadState(HKEY root, const std::wstring& path) {
+  RegistrationState state;
+  const std::wstring other = ServerPath(root, kOtherView);
+  state.otherArchitecture = !other.empty() && _wcsicmp(other.c_str(), path.c_str()) != 0;
+  state.anything = ClassKeyExists(root, kClassKey) || ClassKeyExists(root, kProgIdKey) ||
+                   ClassKeyExists(root, kVersionIndependentProgIdKey) ||
+                   ClassKeyExists(root, std::wstring(L"AppID\\") + kComponentAppId) ||
+                   ClassKeyExists(root, kTypeLibKey + L"\\0\\" + kSysKindKey);
+  return state;
+}
+
+// This view's class key and this system kind's type library entry (with this view's interface
+// keys, which the platform removes with it); the shared keys stay for the other architecture.
+HRESULT UnregisterThisView() {
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey.c_str());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(status);
+  HRESULT hr = UnRegisterTypeLib(LIBID_Cadenza_UpgradeLib, 1, 0, LOCALE_NEUTRAL, kSysKind);
+  if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY || hr == E_INVALIDARG) hr = S_OK;
+  return hr;
+}
+
 HRESULT Apply(const std::wstring& path, bool unregister) {
   Microsoft::WRL::ComPtr<IRegistrar> registrar;
   HRESULT hr = CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
@@ -113,14 +189,9 @@ HRESULT Apply(const std::wstring& path, bool unregister) {
   }
   if (unregister) {
     // The type library was registered for this build's system kind (its win32 or win64 key).
-#ifdef _WIN64
-    constexpr SYSKIND kSysKind = SYS_WIN64;
-#else
-    constexpr SYSKIND kSysKind = SYS_WIN32;
-#endif
     hr = UnRegisterTypeLib(LIBID_Cadenza_UpgradeLib, 1, 0, LOCALE_NEUTRAL, kSysKind);
-    // A type library that is not registered is already gone.
-    if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY) hr = S_OK;
+    // A type library that is not registered (its key cannot be opened) is already gone.
+    if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY || hr == E_INVALIDARG) hr = S_OK;
     return hr;
   }
   Microsoft::WRL::ComPtr<ITypeLib> typeLib;
@@ -167,19 +238,33 @@ int wmain(int argc, wchar_t** argv) {
     result = kNotComponent;
   } else {
     HRESULT hr = E_FAIL;
-    if (machine) {
-      hr = Apply(file, unregister);
+    const RegistrationState state = ReadState(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, file);
+    // Unregistered already: nothing to remove, and nothing refused.
+    const bool nothingToDo = unregister && !state.anything;
+    auto run = [&] {
+      if (!unregister) return Apply(file, false);
+      return state.otherArchitecture ? UnregisterThisView() : Apply(file, true);
+    };
+    if (nothingToDo) {
+      hr = S_OK;
+    } else if (machine) {
+      hr = run();
     } else {
       PerUserClasses perUser;
-      hr = perUser.active() ? Apply(file, unregister) : E_ACCESSDENIED;
+      hr = perUser.active() ? run() : E_ACCESSDENIED;
     }
-    if (FAILED(hr)) {
+    if (nothingToDo) {
+      Print(L"CadenzaRegister: %ls: not registered; nothing to remove\n", file);
+    } else if (FAILED(hr)) {
       Print(unregister ? L"CadenzaRegister: %ls: unregistration failed (HRESULT 0x%08X)\n"
                        : L"CadenzaRegister: %ls: the registry refused the registration (HRESULT 0x%08X)\n",
             file, hr);
       result = kRegistryRefused;
     } else {
-      Print(unregister ? L"CadenzaRegister: %ls: unregistered\n" : L"CadenzaRegister: %ls: registered\n",
+      Print(!unregister ? L"CadenzaRegister: %ls: registered\n"
+            : state.otherArchitecture
+                ? L"CadenzaRegister: %ls: unregistered; the keys the other architecture's registration shares are kept\n"
+                : L"CadenzaRegister: %ls: unregistered\n",
             file);
     }
   }

@@ -1,6 +1,8 @@
 // The registration tool, run as a child process against the built component: per-user keys
 // written exactly from the carried scripts, the class creatable by ProgID, and all of it removed
 // again; clear exit codes for a missing file and a file that is not the component.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <wrl/client.h>
@@ -149,4 +151,62 @@ TEST(RegistrationTool, RefusesWhatItCannotRegister) {
   ASSERT_TRUE(WriteBytes(folder / L"garbage.dll", std::string(4096, '\x5A')));
   EXPECT_EQ(3u, RunTool(L"\"" + (folder / L"garbage.dll") + L"\""));
   EXPECT_FALSE(UserClassKeyExists(kClsidKey));
+}
+
+// The ProgIDs, the AppID and the type library key are shared by the 64-bit and 32-bit views:
+// while the other architecture's component is registered (its view holds the class; here
+// written by hand, as its tool would), unregistering this one takes only this view's class and
+// this system kind's type library entry. The last one to go takes everything, and unregistering
+// what is not registered is no refused write.
+TEST(RegistrationTool, UnregisteringOneArchitectureKeepsWhatTheOtherUses) {
+  const std::wstring dll = GetModuleFolder() + L"Cadenza_Upgrade.dll";
+  const std::wstring otherClass = std::wstring(L"Software\\Classes\\") + kClsidKey + L"\\InprocServer32";
+#ifdef _WIN64
+  const std::wstring otherKind = L"Software\\Classes\\TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0\\0\\win32";
+#else
+  const std::wstring otherKind = L"Software\\Classes\\TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}\\1.0\\0\\win64";
+#endif
+  auto createOther = [&](const std::wstring& subKey) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0,
+                                             KEY_WRITE | kOtherView, nullptr, &key, nullptr));
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"C:\\other\\Cadenza_Upgrade.dll"), 60);
+    RegCloseKey(key);
+  };
+  auto removeOther = [&] {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, otherClass.c_str(), kOtherView, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + kClsidKey).c_str(), kOtherView, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, otherKind.c_str(), kOtherView, 0);
+  };
+  struct Cleanup {
+    std::function<void()> run;
+    ~Cleanup() { run(); }
+  } cleanup{[&] {
+    removeOther();
+    RunTool(L"/machine /unregister \"" + dll + L"\"");
+  }};
+  const std::wstring appIdKey = std::wstring(L"AppID\\") + kAppId;
+
+  EXPECT_EQ(0u, RunTool(L"/machine /unregister \"" + dll + L"\"")) << "nothing registered";
+  ASSERT_EQ(0u, RunTool(L"/machine \"" + dll + L"\""));
+  createOther(otherClass);
+  createOther(otherKind);
+
+  EXPECT_EQ(0u, RunTool(L"/machine /unregister \"" + dll + L"\""));
+  EXPECT_FALSE(MachineClassKeyExists(kClsidKey, kOwnView));
+  EXPECT_FALSE(MachineClassKeyExists(kTypeLibKind, kOwnView));
+  EXPECT_TRUE(MachineClassKeyExists(std::wstring(kClsidKey) + L"\\InprocServer32", kOtherView));
+  for (const std::wstring& shared : {std::wstring(L"Cadenza_Upgrade.UpgradeHost"),
+                                     std::wstring(L"Cadenza_Upgrade.UpgradeHost.1"), appIdKey,
+                                     std::wstring(L"AppID\\Cadenza_Upgrade.DLL"), otherKind.substr(17)})
+    EXPECT_TRUE(MachineClassKeyExists(shared, kOwnView)) << Narrow(shared) << " was removed";
+
+  // Registered again, and now the last one: everything goes.
+  ASSERT_EQ(0u, RunTool(L"/machine \"" + dll + L"\""));
+  removeOther();
+  EXPECT_EQ(0u, RunTool(L"/machine /unregister \"" + dll + L"\""));
+  for (const std::wstring& gone : {std::wstring(kClsidKey), std::wstring(L"Cadenza_Upgrade.UpgradeHost"),
+                                   std::wstring(L"Cadenza_Upgrade.UpgradeHost.1"), appIdKey,
+                                   std::wstring(L"TypeLib\\{7A7F02E0-5236-45CB-BEC2-262849F3BCF7}")})
+    EXPECT_FALSE(MachineClassKeyExists(gone, kOwnView)) << Narrow(gone) << " was left";
 }
