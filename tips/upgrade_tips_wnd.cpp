@@ -247,7 +247,8 @@ BOOL CUpgradeTipsWnd::Prompt(const std::wstring& strContent) {
 }
 
 LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {
-  if (!m_spSettings) return 1;  // torn down: nothing more to answer
+  // Torn down, or answered with the tear-down still to come: nothing more to answer.
+  if (!m_spSettings || m_bTearDownPending) return 1;
 
   switch (wParam) {
     case kEventClose:

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
@@ -79,7 +80,8 @@ HWND VisibleTips(DWORD threadId = 0) {
   return search.found;
 }
 
-// A skin window that accepts everything and draws nothing.
+// A skin window that accepts everything and draws nothing; it notes the window it was bound to
+// last and whether that one got its skin loaded.
 class QuietSkinWindow final : public IHostSkinWindow {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -97,9 +99,18 @@ class QuietSkinWindow final : public IHostSkinWindow {
     if (n == 0) delete this;
     return n;
   }
-  HRESULT STDMETHODCALLTYPE BindWindow(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override {
+    bound = hWnd;
+    loaded = false;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE PrepareWindow(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE LoadSkin(HWND, BSTR, BSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR, BSTR) override {
+    loaded = hWnd == bound;
+    return S_OK;
+  }
+  static inline HWND bound = nullptr;
+  static inline bool loaded = false;
 
  private:
   ULONG m_cRef = 1;
@@ -426,11 +437,19 @@ TEST_F(Scenario, AllocationFailuresNeverReachTheHost) {
     if (FAILED(hr = provider->CreateAppControl(object.ReleaseAndGetAddressOf()))) return hr;
     return provider->GetUpgradeHost(object.ReleaseAndGetAddressOf());
   });
+  // A window that shows has its skin loaded, whichever step of its set-up failed before.
+  bool unskinned = false;
   SweepAllocationFailures("CheckUpgrade", [&] {
     const HRESULT hr = host->CheckUpgrade(0);
-    if (HWND tips = VisibleTips()) SendMessageW(tips, WM_SKINEVENT, kEventLater, 0);
+    if (HWND tips = VisibleTips()) {
+      unskinned = QuietSkinWindow::bound != tips || !QuietSkinWindow::loaded;
+      SendMessageW(tips, WM_SKINEVENT, kEventLater, 0);
+    }
     return hr;
-  }, pump);
+  }, [&] {
+    EXPECT_FALSE(std::exchange(unskinned, false)) << "shown without its skin";
+    pump();
+  });
 
   // Tab moves the focus round to Install and Enter presses it, each key dispatched by the
   // message loop as a key press is; whatever fails stays in the window procedure, and the
