@@ -1,7 +1,8 @@
 // The component inside a host's process, driven as a host would drive it: unloading while
 // its tips window lives on another thread or on the same one, process exit with the window
-// shown, a tips window destroyed from outside, a skin that cannot be set up again, and
-// allocation failures that must not unwind into the host. Each case runs in a child process
+// shown, a tips window destroyed from outside, a skin that cannot be set up again,
+// allocation failures that must not unwind into the host, and a second apartment whose host
+// objects must stay its own. Each case runs in a child process
 // of this program, started from an installation folder of its own, and loads the component
 // from a folder that the skin engine does not load it from (which would keep it loaded).
 #include <windows.h>
