@@ -3,7 +3,10 @@
 // IUnknown's), so every unused position is held by a placeholder; do not reorder anything here.
 #pragma once
 #include <windows.h>
+#include <objidl.h>
 #include <unknwn.h>
+
+#include <vector>
 
 // Message a skin window sends to its window for an element event:
 // WPARAM the event id, LPARAM a VARIANT* valid while the message is handled.
@@ -390,4 +393,43 @@ HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which
 template <typename Interface>
 HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which, Interface** pp) {
   return ObtainHostObject(cachedProvider, which, __uuidof(Interface), reinterpret_cast<void**>(pp));
+}
+
+// Host service providers kept one per COM apartment: a provider (and every object it hands
+// out) is called only from the apartment in which it was created, so a player that uses the
+// component from a second single-threaded apartment gets a provider of that apartment. A
+// player with one thread keeps one provider. A provider whose apartment's thread has ended is
+// forgotten without a call (its apartment is gone; the pointer is left, not released); a
+// thread that later gets the same id gets a provider of its own.
+class HostProviderCache {
+ public:
+  HostProviderCache() = default;
+  ~HostProviderCache();  // forgets the providers without calling them (also under the loader lock)
+  HostProviderCache(const HostProviderCache&) = delete;
+  HostProviderCache& operator=(const HostProviderCache&) = delete;
+
+  // The calling apartment's provider, created when it has none (nothing is kept on failure).
+  // The pointer is borrowed: it stays valid while this apartment exists.
+  HRESULT Get(IHostServiceProvider** ppProvider);
+
+ private:
+  struct Entry {
+    APTTYPE kind;    // single-threaded, multithreaded or neutral
+    DWORD threadId;  // a single-threaded apartment's thread; 0 for the process-wide apartments
+    HANDLE thread;   // that thread, to notice its end (NULL for the process-wide apartments)
+    IHostServiceProvider* provider;
+  };
+  // Drops the entries of threads that have ended; their providers are not called.
+  void ForgetEndedThreads();
+
+  SRWLOCK m_lock = SRWLOCK_INIT;
+  std::vector<Entry> m_entries;
+};
+
+// Obtains one host object as above, through the provider of the calling apartment.
+HRESULT ObtainHostObject(HostProviderCache& cache, HostObject which, REFIID riid, void** ppv);
+
+template <typename Interface>
+HRESULT ObtainHostObject(HostProviderCache& cache, HostObject which, Interface** pp) {
+  return ObtainHostObject(cache, which, __uuidof(Interface), reinterpret_cast<void**>(pp));
 }

@@ -28,8 +28,9 @@ constexpr WORD kBuildNotRead = 0xFFFF;
 // Shared by every object in the process and never reset: each prompt is shown at most once.
 BOOL g_bRecommendPrompted = FALSE;
 BOOL g_bForcePrompted = FALSE;
-// The host service provider of the upgrade operations; the tips window keeps its own.
-IHostServiceProvider* g_pHostProvider = nullptr;
+// The host service providers of the upgrade operations, one per apartment; the tips window
+// keeps its own.
+HostProviderCache g_hostProviders;
 
 std::wstring UpdaterPath() { return cadenza::GetExeFolder() + kUpdaterFileName; }
 
@@ -50,7 +51,7 @@ std::wstring PromptText(BSTR bstrPrompt, UINT nDefaultID) {
 // the player can make way for the updater. E_FAIL when the host gives no such object.
 HRESULT TriggerAppControl() {
   Microsoft::WRL::ComPtr<IHostAppControl> appControl;
-  if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::AppControl, appControl.GetAddressOf())) ||
+  if (FAILED(ObtainHostObject(g_hostProviders, HostObject::AppControl, appControl.GetAddressOf())) ||
       !appControl)
     return E_FAIL;
   appControl->Trigger(1);
@@ -334,7 +335,7 @@ STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
     if (!bAvailable) return S_OK;
 
     Microsoft::WRL::ComPtr<IHostSettings> settings;
-    if (FAILED(ObtainHostObject(g_pHostProvider, HostObject::Settings, settings.GetAddressOf())) || !settings)
+    if (FAILED(ObtainHostObject(g_hostProviders, HostObject::Settings, settings.GetAddressOf())) || !settings)
       return E_FAIL;
     LONG bPrompt = 0;
     if (FAILED(settings->GetPromptUpgrade(&bPrompt))) return E_FAIL;

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include "host/cadenza_common.h"
+#include "host/module.h"
 
 namespace {
 
@@ -25,9 +26,17 @@ const std::wstring kLinkText = L"显示更多";
 
 enum KeyFocus { kFocusInstall, kFocusLater, kFocusClose, kFocusCheckBox, kFocusLink, kFocusCount };
 
-// Keys pressed while the content control has the focus (after a click into it) reach the window.
+LRESULT ContentKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Keys pressed while the content control has the focus (after a click into it) reach the
+// window. Called by the control's window procedure: nothing may unwind out of it.
 LRESULT CALLBACK ContentKeys(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                              DWORD_PTR) {
+  return CallBarrier([&] { return ContentKey(hWnd, message, wParam, lParam); },
+                     [&](HRESULT) { return DefSubclassProc(hWnd, message, wParam, lParam); });
+}
+
+LRESULT ContentKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if ((message == WM_KEYDOWN || message == WM_CHAR) &&
       (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == VK_TAB || wParam == VK_SPACE)) {
     if (message == WM_KEYDOWN) SendMessageW(GetParent(hWnd), WM_KEYDOWN, wParam, lParam);
@@ -40,11 +49,12 @@ LRESULT CALLBACK ContentKeys(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 void CUpgradeTipsWnd::SetUpKeyboard() {
-  if (m_hFocusFrame != nullptr || m_hWnd == nullptr) return;
+  if (m_hWnd == nullptr) return;
   // The title is not drawn (the skin draws its own); it names the window for screen readers
-  // and window lists, as the message boxes' caption does.
+  // and window lists, as the message boxes' caption does. Every window made gets it.
   std::wstring strTitle;
   if (cadenza::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
+  if (m_hFocusFrame != nullptr) return;
   // The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
   // over whatever the skin paints below them. The first side stands for all four.
   for (HWND& side : m_hFocusSides) {

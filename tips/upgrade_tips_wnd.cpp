@@ -16,8 +16,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The tips window's own cached provider: set at the first successful creation, never released.
-IHostServiceProvider* g_pTipsHostProvider = nullptr;
+// The tips window's own host service providers, one per apartment: the window's calls come
+// from its own thread, so they go through the provider of that thread's apartment.
+HostProviderCache g_tipsHostProviders;
 
 constexpr DWORD kContentExStyle = WS_EX_TRANSPARENT;
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE;
@@ -28,6 +29,9 @@ constexpr BYTE kLineSpacingAtLeast = 4;  // spacing in twips, never less than si
 // Posted to the window by a prompt from another thread; the description waits in
 // g_pendingPrompt.
 constexpr UINT kPromptMessage = WM_APP + 1;
+// Posted to the window by an answer (Close, Later, Install): tears the skin down once the
+// skin engine's event is over. WPARAM: the skin's set-up generation it was posted for.
+constexpr UINT kTearDownMessage = WM_APP + 2;
 
 // The one tips window object. A plain pointer with no destructor of its own: at process exit
 // nothing of the window is torn down (the system does it), so no window call and no call
@@ -67,6 +71,15 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       return OnCreate(reinterpret_cast<CREATESTRUCTW*>(lParam));
     case WM_DESTROY:
       OnDestroy();
+      return 0;
+    case kTearDownMessage:
+      // Only the tear-down of the skin that is still up: a prompt shown after the answer
+      // (before this message came) keeps its skin and its buttons.
+      if (m_bTearDownPending && static_cast<UINT>(wParam) == m_nSkinGeneration) {
+        m_bTearDownPending = false;
+        m_spSkinWnd.Reset();
+        m_spSettings.Reset();
+      }
       return 0;
     case WM_SHOWWINDOW:
       OnShowWindow(static_cast<BOOL>(wParam), static_cast<UINT>(lParam));
@@ -150,29 +163,42 @@ int CUpgradeTipsWnd::OnCreate(CREATESTRUCTW* pCreate) {
 }
 
 BOOL CUpgradeTipsWnd::SetUpSkin() {
-  if (FAILED(ObtainHostObject(g_pTipsHostProvider, HostObject::Settings,
-                              m_spSettings.ReleaseAndGetAddressOf())) ||
-      !m_spSettings)
+  // Kept only when every step worked, so that a step that fails (or throws) never leaves a
+  // half set-up skin that a later show would take for a working one.
+  ComPtr<IHostSettings> spSettings;
+  ComPtr<IHostSkinWindow> spSkinWnd;
+  if (FAILED(ObtainHostObject(g_tipsHostProviders, HostObject::Settings, spSettings.GetAddressOf())) ||
+      !spSettings)
     return FALSE;
-  if (FAILED(ObtainHostObject(g_pTipsHostProvider, HostObject::SkinWindow,
-                              m_spSkinWnd.ReleaseAndGetAddressOf())) ||
-      !m_spSkinWnd)
+  if (FAILED(ObtainHostObject(g_tipsHostProviders, HostObject::SkinWindow, spSkinWnd.GetAddressOf())) ||
+      !spSkinWnd)
     return FALSE;
-  if (FAILED(m_spSkinWnd->BindWindow(m_hWnd)) || FAILED(m_spSkinWnd->PrepareWindow(m_hWnd)))
+  if (FAILED(spSkinWnd->BindWindow(m_hWnd)) || FAILED(spSkinWnd->PrepareWindow(m_hWnd)))
     return FALSE;
 
   const std::wstring strModule = cadenza::GetExeFolder() + kUpgradeModuleName;
   const std::wstring strSkin = BuildTipsSkinDocument(strModule);
   BSTR bstrScript = SysAllocString(kTipsSkinScript);
   BSTR bstrSkin = SysAllocStringLen(strSkin.data(), static_cast<UINT>(strSkin.size()));
-  m_spSkinWnd->LoadSkin(m_hWnd, bstrSkin, bstrScript);
+  spSkinWnd->LoadSkin(m_hWnd, bstrSkin, bstrScript);
   SysFreeString(bstrSkin);
   SysFreeString(bstrScript);
+  m_spSettings = std::move(spSettings);
+  m_spSkinWnd = std::move(spSkinWnd);
+  ++m_nSkinGeneration;
+  m_bTearDownPending = false;
   return TRUE;
+}
+
+void CUpgradeTipsWnd::HideAndTearDown() {
+  ShowWindow(SW_HIDE);
+  m_bTearDownPending = true;
+  PostMessageW(m_hWnd, kTearDownMessage, m_nSkinGeneration, 0);
 }
 
 void CUpgradeTipsWnd::OnDestroy() {
   Default(WM_DESTROY, 0, 0);
+  m_bTearDownPending = false;
   m_spSkinWnd.Reset();
   m_spSettings.Reset();
 }
@@ -194,6 +220,13 @@ void CUpgradeTipsWnd::OnShowWindow(BOOL bShow, UINT nStatus) {
 
 BOOL CUpgradeTipsWnd::ShowWindow(int nCmdShow) {
   if (m_hWnd == nullptr) return FALSE;
+  // Shown again right after an answer, before its tear-down ran: the skin stays up (the
+  // posted tear-down is for the skin's generation, which a show makes current again), with
+  // its check box as the user left it and the flag that matches it.
+  if (nCmdShow != SW_HIDE && m_bTearDownPending) {
+    m_bTearDownPending = false;
+    ++m_nSkinGeneration;
+  }
   // Shown again after Close, Later or Install tore the skin down: set it up anew, so that a
   // second prompt is drawn and answers like the first. The new check box starts unticked,
   // and so does the flag it drives.
@@ -214,22 +247,21 @@ BOOL CUpgradeTipsWnd::Prompt(const std::wstring& strContent) {
 }
 
 LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {
-  if (!m_spSettings) return 1;  // torn down: nothing more to answer
+  // Torn down, or answered with the tear-down still to come: nothing more to answer.
+  if (!m_spSettings || m_bTearDownPending) return 1;
 
   switch (wParam) {
     case kEventClose:
     case kEventLater:
       m_spSettings->SetPromptUpgrade(m_bPrompt);
-      ShowWindow(SW_HIDE);
-      PostMessageW(m_hWnd, WM_DESTROY, 0, 0);
+      HideAndTearDown();
       break;
     case kEventInstall: {
       ComPtr<IUpgradeHost> spUpgradeHost;
-      ObtainHostObject(g_pTipsHostProvider, HostObject::UpgradeHost, spUpgradeHost.GetAddressOf());
+      ObtainHostObject(g_tipsHostProviders, HostObject::UpgradeHost, spUpgradeHost.GetAddressOf());
       if (spUpgradeHost) {
         spUpgradeHost->ScheduledUpgrade(0);
-        ShowWindow(SW_HIDE);
-        PostMessageW(m_hWnd, WM_DESTROY, 0, 0);
+        HideAndTearDown();
       }
       break;
     }
@@ -255,6 +287,12 @@ BOOL CUpgradeTipsWnd::HasLiveWindow() const {
 void CUpgradeTipsWnd::Abandon() {
   m_hWnd = nullptr;
   m_ctrlContent.Detach();
+  // The keyboard's frame went with the window: the next window makes its own (and takes its
+  // title) again.
+  m_hFocusFrame = nullptr;
+  for (HWND& side : m_hFocusSides) side = nullptr;
+  m_nKeyFocus = 0;
+  m_bTearDownPending = false;
   // Still held only when the window vanished without WM_DESTROY, with the thread (and
   // apartment) that made them: letting go without a call is the safe way.
   static_cast<void>(m_spSkinWnd.Detach());
@@ -272,10 +310,9 @@ CUpgradeTipsWnd* GetUpgradeTipsWnd() {
   if (pWnd != nullptr && pWnd->HasLiveWindow()) return pWnd;
 
   HWND hOwner = nullptr;
-  if (SUCCEEDED(ObtainHostProvider(g_pTipsHostProvider)) &&
-      FAILED(g_pTipsHostProvider->GetMainWindow(&hOwner))) {
+  IHostServiceProvider* pProvider = nullptr;
+  if (SUCCEEDED(g_tipsHostProviders.Get(&pProvider)) && FAILED(pProvider->GetMainWindow(&hOwner)))
     hOwner = nullptr;
-  }
 
   if (pWnd == nullptr) {
     pWnd = new (std::nothrow) CUpgradeTipsWnd();

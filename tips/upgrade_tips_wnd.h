@@ -57,8 +57,11 @@ class CUpgradeTipsWnd : public WindowBase {
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
 
   // Obtains the settings and skin window objects, binds and prepares this window and loads
-  // the skin. FALSE at the first step that fails.
+  // the skin. FALSE at the first step that fails, and nothing kept then.
   BOOL SetUpSkin();
+  // After an answer: hides the window and posts the skin's tear-down (the skin engine's
+  // event that brought the answer is still running).
+  void HideAndTearDown();
 
   friend CUpgradeTipsWnd* GetUpgradeTipsWnd();
   friend BOOL UpgradeTipsWndInUse();
@@ -78,6 +81,8 @@ class CUpgradeTipsWnd : public WindowBase {
   HWND m_hFocusFrame = nullptr;  // the keyboard focus's frame (its first side), NULL until made
   HWND m_hFocusSides[4] = {};    // child windows: the frame's top, bottom, left and right
   int m_nKeyFocus = 0;           // which element has the keyboard focus
+  UINT m_nSkinGeneration = 0;    // counts the skin's set-ups and the shows that keep it
+  bool m_bTearDownPending = false;  // an answer posted the tear-down of this generation
 };
 
 // What the log line carries of a description: the whole when short, else its start and the

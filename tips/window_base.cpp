@@ -77,9 +77,13 @@ LRESULT CALLBACK WindowBase::StaticWindowProc(HWND hWnd, UINT message, WPARAM wP
   if (self == nullptr) return DefWindowProcW(hWnd, message, wParam, lParam);
 
   // No exception may unwind into the system's message dispatch (and from there into the
-  // host); a message whose handler failed gets the default answer.
+  // host); a message whose handler failed gets the default answer, except a creation, which
+  // fails then: a window whose WM_CREATE did not finish must not exist half made.
   LRESULT result = CallBarrier([&] { return self->WindowProc(message, wParam, lParam); },
-                               [&](HRESULT) { return DefWindowProcW(hWnd, message, wParam, lParam); });
+                               [&](HRESULT) -> LRESULT {
+                                 if (message == WM_CREATE) return -1;
+                                 return DefWindowProcW(hWnd, message, wParam, lParam);
+                               });
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
     self->m_hWnd = nullptr;

@@ -2,6 +2,7 @@
 // class object through which the component creates the provider.
 #include "refhost/provider/host_provider.h"
 
+#include "refhost/host_call.h"
 #include "refhost/skin/skin_window.h"
 
 #include <shlobj.h>
@@ -72,6 +73,25 @@ class Settings final : public ComObject<IHostSettings> {
 
   HRESULT STDMETHODCALLTYPE GetPromptUpgrade(LONG* pbPrompt) override {
     if (pbPrompt == nullptr) return E_POINTER;
+    return HostCall([&] { return ReadPromptUpgrade(pbPrompt); });
+  }
+  HRESULT STDMETHODCALLTYPE SetPromptUpgrade(LONG bPrompt) override {
+    wchar_t text[16];
+    swprintf(text, 16, L"%ld", static_cast<long>(bPrompt));
+    return HostCall([&] { return Write(kPromptUpgradeKey, text); });
+  }
+  HRESULT STDMETHODCALLTYPE GetPromptedVersion(DWORD* pdwVersion) override {
+    if (pdwVersion == nullptr) return E_POINTER;
+    return HostCall([&] { return ReadPromptedVersion(pdwVersion); });
+  }
+  HRESULT STDMETHODCALLTYPE SetPromptedVersion(DWORD dwVersion) override {
+    wchar_t text[16];
+    swprintf(text, 16, L"%lu", static_cast<unsigned long>(dwVersion));
+    return HostCall([&] { return Write(kPromptedVersionKey, text); });
+  }
+
+ private:
+  HRESULT ReadPromptUpgrade(LONG* pbPrompt) const {
     std::wstring text = Read(kPromptUpgradeKey);
     wchar_t* end = nullptr;
     errno = 0;
@@ -80,13 +100,7 @@ class Settings final : public ComObject<IHostSettings> {
     *pbPrompt = valid ? static_cast<LONG>(value) : kDefaultPromptUpgrade;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetPromptUpgrade(LONG bPrompt) override {
-    wchar_t text[16];
-    swprintf(text, 16, L"%ld", static_cast<long>(bPrompt));
-    return Write(kPromptUpgradeKey, text);
-  }
-  HRESULT STDMETHODCALLTYPE GetPromptedVersion(DWORD* pdwVersion) override {
-    if (pdwVersion == nullptr) return E_POINTER;
+  HRESULT ReadPromptedVersion(DWORD* pdwVersion) const {
     std::wstring text = Read(kPromptedVersionKey);
     wchar_t* end = nullptr;
     errno = 0;
@@ -97,13 +111,7 @@ class Settings final : public ComObject<IHostSettings> {
     *pdwVersion = valid ? static_cast<DWORD>(value) : kDefaultPromptedVersion;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetPromptedVersion(DWORD dwVersion) override {
-    wchar_t text[16];
-    swprintf(text, 16, L"%lu", static_cast<unsigned long>(dwVersion));
-    return Write(kPromptedVersionKey, text);
-  }
 
- private:
   // The stored text, or empty when the file or the key is missing (the default then applies).
   std::wstring Read(const wchar_t* key) const {
     if (path_.empty()) return std::wstring();
@@ -141,8 +149,10 @@ class AppControl final : public ComObject<IHostAppControl> {
   HRESULT STDMETHODCALLTYPE Trigger(LONG nAction) override {
     ++state_->triggerCount;
     state_->lastTriggerAction = nAction;
-    if (state_->triggerHandler) state_->triggerHandler(nAction);
-    return S_OK;
+    return HostCall([&]() -> HRESULT {
+      if (state_->triggerHandler) state_->triggerHandler(nAction);
+      return S_OK;
+    });
   }
 
  private:
@@ -154,7 +164,9 @@ class ServiceProvider final : public ComObject<IHostServiceProvider> {
   explicit ServiceProvider(std::shared_ptr<HostState> state) : state_(std::move(state)) {}
 
   HRESULT STDMETHODCALLTYPE CreateSettings(IUnknown** ppSettings) override {
-    return CreateHostSettings(state_->profilePath, ppSettings);
+    if (ppSettings == nullptr) return E_POINTER;
+    *ppSettings = nullptr;
+    return HostCall([&] { return CreateHostSettings(state_->profilePath, ppSettings); });
   }
   HRESULT STDMETHODCALLTYPE CreateAppControl(IUnknown** ppAppControl) override {
     return HandOut<AppControl>(ppAppControl, state_);
@@ -176,7 +188,7 @@ class ServiceProvider final : public ComObject<IHostServiceProvider> {
     if (ppObject == nullptr) return E_POINTER;
     *ppObject = nullptr;
     if (!source) return E_NOTIMPL;
-    return source(ppObject);
+    return HostCall([&] { return source(ppObject); });
   }
 
   std::shared_ptr<HostState> state_;
@@ -264,7 +276,8 @@ std::wstring DefaultProfilePath() {
 }
 
 HRESULT CreateHostSettings(const std::wstring& profilePath, IUnknown** ppSettings) {
-  return HandOut<Settings>(ppSettings, profilePath);
+  // The path is copied into the new object, which may fail as the allocation may.
+  return HostCall([&] { return HandOut<Settings>(ppSettings, profilePath); });
 }
 
 HostServices::HostServices(const std::wstring& profilePath)

@@ -5,6 +5,8 @@
 
 #include <wrl/client.h>
 
+#include "refhost/host_call.h"
+
 #include <new>
 
 using Microsoft::WRL::ComPtr;
@@ -78,7 +80,8 @@ class SkinAccessible final : public IAccessible {
     if (pszName == nullptr) return E_POINTER;
     *pszName = nullptr;
     size_t index = 0;
-    if (Element(varChild, index)) return Text(Elements()->ElementName(index), pszName);
+    if (Element(varChild, index))
+      return refhost::HostCall([&] { return Text(Elements()->ElementName(index), pszName); });
     VARIANT shifted;
     if (!Standard(varChild, shifted)) return E_INVALIDARG;
     return standard_->get_accName(shifted, pszName);

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "host/host_services.h"
+#include "refhost/host_call.h"
 #include "refhost/skin/skin_accessible.h"
 #include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
@@ -91,6 +92,7 @@ class SkinWindow final : public IHostSkinWindow, public skin::AccessibleElements
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  HRESULT Load(BSTR bstrSkin);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 
   void Unbind();
@@ -147,6 +149,11 @@ HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) {
   (void)bstrScript;  // the reference engine runs no script
   if (hWnd == nullptr || hWnd != hwnd_ || !prepared_) return E_UNEXPECTED;
   if (bstrSkin == nullptr) return E_INVALIDARG;
+  return refhost::HostCall([&] { return Load(bstrSkin); });
+}
+
+// The document read and applied; what is drawn changes only once the whole layout is read.
+HRESULT SkinWindow::Load(BSTR bstrSkin) {
   skin::Layout layout;
   if (!skin::LoadLayout(std::wstring(bstrSkin, SysStringLen(bstrSkin)), layout)) return E_FAIL;
 
@@ -520,7 +527,14 @@ LRESULT CALLBACK SkinWindow::SubclassProc(HWND hWnd, UINT message, WPARAM wParam
   // skin down); the object stays alive until the message is done.
   self->AddRef();
   bool handled = false;
-  LRESULT result = self->OnMessage(message, wParam, lParam, handled);
+  LRESULT result = 0;
+  // Called by the window's procedure: nothing may unwind out of it. A message whose
+  // handling failed is left to the window.
+  try {
+    result = self->OnMessage(message, wParam, lParam, handled);
+  } catch (const std::bad_alloc&) {
+    handled = false;
+  }
   self->Release();
   if (handled) return result;
   return DefSubclassProc(hWnd, message, wParam, lParam);

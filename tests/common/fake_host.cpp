@@ -1,6 +1,7 @@
 // The fake host service provider.
 #include "tests/common/fake_host.h"
 
+#include "refhost/host_call.h"
 #include "res/Cadenza_Upgrade.h"
 
 #include <algorithm>
@@ -9,19 +10,25 @@
 namespace testing_support {
 namespace {
 
+using refhost::HostCall;
+
 FakeHostState g_state;
-DWORD g_cookie = 0;
+// Each apartment registers the class object for itself (COM finds it only there).
+thread_local DWORD g_cookie = 0;
 
 void Record(const std::wstring& call) {
   if (g_state.observer != nullptr) g_state.observer(call.c_str());
   g_state.calls.push_back(call);
 }
 
-// Reference counting shared by the small fake objects; each deletes itself at zero.
+// Reference counting shared by the small fake objects; each deletes itself at zero. Each
+// remembers the thread (the single-threaded apartment) that made it and counts every call
+// that comes from another.
 template <typename Interface>
 class FakeObject : public Interface {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    Enter();
     if (ppv == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
       *ppv = static_cast<Interface*>(this);
@@ -31,8 +38,12 @@ class FakeObject : public Interface {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    Enter();
+    return ++m_cRef;
+  }
   STDMETHODIMP_(ULONG) Release() override {
+    Enter();
     if (g_state.observer != nullptr) g_state.observer(L"Release");
     ULONG n = --m_cRef;
     if (n == 0) delete this;
@@ -41,44 +52,64 @@ class FakeObject : public Interface {
 
  protected:
   virtual ~FakeObject() = default;
+  void Enter() const {
+    if (GetCurrentThreadId() != m_thread) ++g_state.callsFromAnotherThread;
+  }
+  // A method's body: recording allocates, and nothing may unwind into the caller.
+  template <typename Body>
+  HRESULT Call(Body&& body) const noexcept {
+    Enter();
+    return HostCall(body);
+  }
 
  private:
   ULONG m_cRef = 1;
+  const DWORD m_thread = GetCurrentThreadId();
 };
 
 class FakeSettings final : public FakeObject<IHostSettings> {
  public:
   STDMETHODIMP GetPromptUpgrade(LONG* pbPrompt) override {
-    Record(L"GetPromptUpgrade");
-    if (g_state.failGetPromptUpgrade) return E_FAIL;
-    *pbPrompt = g_state.promptUpgrade;
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"GetPromptUpgrade");
+      if (g_state.failGetPromptUpgrade) return E_FAIL;
+      *pbPrompt = g_state.promptUpgrade;
+      return S_OK;
+    });
   }
   STDMETHODIMP SetPromptUpgrade(LONG bPrompt) override {
-    Record(L"SetPromptUpgrade(" + std::to_wstring(bPrompt) + L")");
-    if (g_state.failSetPromptUpgrade) return E_FAIL;
-    g_state.promptUpgrade = bPrompt;
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"SetPromptUpgrade(" + std::to_wstring(bPrompt) + L")");
+      if (g_state.failSetPromptUpgrade) return E_FAIL;
+      g_state.promptUpgrade = bPrompt;
+      return S_OK;
+    });
   }
   STDMETHODIMP GetPromptedVersion(DWORD* pdwVersion) override {
-    Record(L"GetPromptedVersion");
-    if (g_state.failGetPromptedVersion) return E_FAIL;
-    *pdwVersion = g_state.promptedVersion;
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"GetPromptedVersion");
+      if (g_state.failGetPromptedVersion) return E_FAIL;
+      *pdwVersion = g_state.promptedVersion;
+      return S_OK;
+    });
   }
   STDMETHODIMP SetPromptedVersion(DWORD dwVersion) override {
-    Record(L"SetPromptedVersion(" + std::to_wstring(dwVersion) + L")");
-    if (g_state.failSetPromptedVersion) return E_FAIL;
-    g_state.promptedVersion = dwVersion;
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"SetPromptedVersion(" + std::to_wstring(dwVersion) + L")");
+      if (g_state.failSetPromptedVersion) return E_FAIL;
+      g_state.promptedVersion = dwVersion;
+      return S_OK;
+    });
   }
 };
 
 class FakeAppControl final : public FakeObject<IHostAppControl> {
  public:
   STDMETHODIMP Trigger(LONG nAction) override {
-    Record(L"Trigger(" + std::to_wstring(nAction) + L")");
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"Trigger(" + std::to_wstring(nAction) + L")");
+      return S_OK;
+    });
   }
 };
 
@@ -88,8 +119,10 @@ class FakeUpgradeHost final : public FakeObject<IUpgradeHost> {
   STDMETHODIMP ManualUpgrade(LONG) override { return E_NOTIMPL; }
   STDMETHODIMP PullUpgrade(LONG) override { return E_NOTIMPL; }
   STDMETHODIMP ScheduledUpgrade(LONG nModuleType) override {
-    Record(L"ScheduledUpgrade(" + std::to_wstring(nModuleType) + L")");
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"ScheduledUpgrade(" + std::to_wstring(nModuleType) + L")");
+      return S_OK;
+    });
   }
   STDMETHODIMP RecommendUpgrade(BSTR, LONG) override { return E_NOTIMPL; }
   STDMETHODIMP ForceUpgrade(BSTR) override { return E_NOTIMPL; }
@@ -98,39 +131,55 @@ class FakeUpgradeHost final : public FakeObject<IUpgradeHost> {
 class FakeProvider final : public FakeObject<IHostServiceProvider> {
  public:
   STDMETHODIMP CreateSettings(IUnknown** pp) override {
-    Record(L"CreateSettings");
     *pp = nullptr;
-    if (g_state.failCreateSettings) return E_FAIL;
-    if (!g_state.nullSettings) *pp = new FakeSettings();
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"CreateSettings");
+      if (g_state.failCreateSettings) return E_FAIL;
+      return g_state.nullSettings ? S_OK : HandOut<FakeSettings>(pp);
+    });
   }
   STDMETHODIMP CreateAppControl(IUnknown** pp) override {
-    Record(L"CreateAppControl");
     *pp = nullptr;
-    if (g_state.failCreateAppControl) return E_FAIL;
-    *pp = new FakeAppControl();
-    return S_OK;
+    return Call([&]() -> HRESULT {
+      Record(L"CreateAppControl");
+      if (g_state.failCreateAppControl) return E_FAIL;
+      return HandOut<FakeAppControl>(pp);
+    });
   }
   STDMETHODIMP CreateSkinWindow(IUnknown** pp) override {
-    Record(L"CreateSkinWindow");
     *pp = nullptr;
-    return g_state.createSkinWindow ? g_state.createSkinWindow(pp) : E_NOTIMPL;
+    return Call([&]() -> HRESULT {
+      Record(L"CreateSkinWindow");
+      return g_state.createSkinWindow ? g_state.createSkinWindow(pp) : E_NOTIMPL;
+    });
   }
   STDMETHODIMP GetUpgradeHost(IUnknown** pp) override {
-    Record(L"GetUpgradeHost");
-    *pp = g_state.upgradeHost;
-    if (*pp != nullptr) {
-      (*pp)->AddRef();
-      return S_OK;
-    }
-    if (!g_state.offerFakeUpgradeHost) return E_FAIL;
-    *pp = new FakeUpgradeHost();
-    return S_OK;
+    *pp = nullptr;
+    return Call([&]() -> HRESULT {
+      Record(L"GetUpgradeHost");
+      if (g_state.upgradeHost != nullptr) {
+        *pp = g_state.upgradeHost;
+        (*pp)->AddRef();
+        return S_OK;
+      }
+      if (!g_state.offerFakeUpgradeHost) return E_FAIL;
+      return HandOut<FakeUpgradeHost>(pp);
+    });
   }
   STDMETHODIMP GetMainWindow(HWND* phWnd) override {
-    Record(L"GetMainWindow");
-    *phWnd = g_state.mainWindow;
-    return S_OK;
+    *phWnd = nullptr;
+    return Call([&]() -> HRESULT {
+      Record(L"GetMainWindow");
+      *phWnd = g_state.mainWindow;
+      return S_OK;
+    });
+  }
+
+ private:
+  template <typename Object>
+  static HRESULT HandOut(IUnknown** pp) {
+    *pp = new (std::nothrow) Object();
+    return *pp != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 };
 
@@ -146,11 +195,13 @@ class FakeProviderFactory final : public IClassFactory {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
+  // Called by COM inside CoCreateInstance: a failure is an HRESULT, never an exception.
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    FakeProvider* provider = new (std::nothrow) FakeProvider();
+    if (provider == nullptr) return E_OUTOFMEMORY;
     ++g_state.providersCreated;
-    FakeProvider* provider = new FakeProvider();
     HRESULT hr = provider->QueryInterface(riid, ppv);
     provider->Release();
     return hr;

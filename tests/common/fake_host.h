@@ -32,6 +32,9 @@ struct FakeHostState {
   // Every call, in order: "CreateSettings", "SetPromptUpgrade(1)", "Trigger(1)", ...
   std::vector<std::wstring> calls;
   int providersCreated = 0;
+  // Calls (AddRef and Release too) that a fake object got on another thread than the one that
+  // made it: each thread being an apartment of its own, a call from another apartment.
+  int callsFromAnotherThread = 0;
   // Told of every call and of every release of a fake object, as it happens (kept by
   // ResetFakeHost): for a test that must see calls made while the process ends.
   void (*observer)(const wchar_t* what) = nullptr;
@@ -45,7 +48,8 @@ struct FakeHostState {
 FakeHostState& FakeHost();
 void ResetFakeHost();
 
-// Registers the fake provider's class object in this process (idempotent); FALSE on failure.
+// Registers the fake provider's class object in the calling thread's apartment (idempotent);
+// FALSE on failure. Revoke on the same thread.
 bool RegisterFakeHostProvider();
 void RevokeFakeHostProvider();
 

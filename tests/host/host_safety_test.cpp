@@ -1,7 +1,8 @@
 // The component inside a host's process, driven as a host would drive it: unloading while
 // its tips window lives on another thread or on the same one, process exit with the window
-// shown, a tips window destroyed from outside, a skin that cannot be set up again, and
-// allocation failures that must not unwind into the host. Each case runs in a child process
+// shown, a tips window destroyed from outside, a skin that cannot be set up again,
+// allocation failures that must not unwind into the host, and a second apartment whose host
+// objects must stay its own. Each case runs in a child process
 // of this program, started from an installation folder of its own, and loads the component
 // from a folder that the skin engine does not load it from (which would keep it loaded).
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
@@ -20,44 +22,13 @@
 #include "refhost/skin/skin_window.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
+#include "tests/common/allocation_failure.h"
 #include "tests/common/fake_host.h"
 #include "tests/common/test_files.h"
 #include "tips/upgrade_tips_wnd.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace testing_support;
-
-// ---- allocation failure on demand: the n-th allocation after arming throws ----
-
-namespace {
-std::atomic<long> g_allocationsUntilFailure{0};  // 0: disarmed
-std::atomic<bool> g_failureInjected{false};
-
-void* Allocate(size_t size) {
-  if (g_allocationsUntilFailure.load() > 0 && --g_allocationsUntilFailure == 0) {
-    g_failureInjected = true;
-    throw std::bad_alloc();
-  }
-  void* p = std::malloc(size ? size : 1);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-}  // namespace
-
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -110,7 +81,8 @@ HWND VisibleTips(DWORD threadId = 0) {
   return search.found;
 }
 
-// A skin window that accepts everything and draws nothing.
+// A skin window that accepts everything and draws nothing; it notes the window it was bound to
+// last and whether that one got its skin loaded.
 class QuietSkinWindow final : public IHostSkinWindow {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -128,13 +100,28 @@ class QuietSkinWindow final : public IHostSkinWindow {
     if (n == 0) delete this;
     return n;
   }
-  HRESULT STDMETHODCALLTYPE BindWindow(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override {
+    bound = hWnd;
+    loaded = false;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE PrepareWindow(HWND) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE LoadSkin(HWND, BSTR, BSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR, BSTR) override {
+    loaded = hWnd == bound;
+    return S_OK;
+  }
+  static inline HWND bound = nullptr;
+  static inline bool loaded = false;
 
  private:
   ULONG m_cRef = 1;
 };
+
+std::wstring TitleOf(HWND window) {
+  wchar_t title[128] = {};
+  if (window != nullptr) GetWindowTextW(window, title, 128);
+  return title;
+}
 
 bool PumpUntilVisible(DWORD threadId, DWORD timeoutMs = 5000) {
   const DWORD start = GetTickCount();
@@ -334,14 +321,18 @@ TEST_F(Scenario, PromptComesBackAfterTheWindowWasDestroyed) {
 }
 
 // The thread that showed the window ends (and the system destroys the window with it); a
-// check on another thread shows it there.
+// check on another thread shows it there, with the same title, and calls only the host
+// objects of its own apartment (the first apartment is gone).
 TEST_F(Scenario, PromptComesBackAfterItsThreadEnded) {
+  ASSERT_TRUE(RegisterFakeHostProvider());
   LoadedComponent component;
   std::atomic<bool> shown{false};
+  std::wstring firstTitle;
   std::thread([&] {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    RegisterFakeHostProvider();  // the component keeps the provider it obtains here
+    RegisterFakeHostProvider();
     shown = PromptHere(component.Create().Get());
+    firstTitle = TitleOf(VisibleTips(GetCurrentThreadId()));
     RevokeFakeHostProvider();
     CoUninitialize();
   }).join();
@@ -350,7 +341,12 @@ TEST_F(Scenario, PromptComesBackAfterItsThreadEnded) {
   ComPtr<IUpgradeHost> host = component.Create();
   ASSERT_TRUE(host);
   ASSERT_EQ(S_OK, host->CheckUpgrade(0));
-  EXPECT_TRUE(PumpUntilVisible(GetCurrentThreadId())) << "prompt lost after its thread ended";
+  ASSERT_TRUE(PumpUntilVisible(GetCurrentThreadId())) << "prompt lost after its thread ended";
+  const HWND tips = VisibleTips(GetCurrentThreadId());
+  EXPECT_FALSE(firstTitle.empty());
+  EXPECT_EQ(firstTitle, TitleOf(tips)) << "the window made again has another title";
+  EXPECT_EQ(0, SendMessageW(tips, WM_SKINEVENT, kEventLater, 0));
+  EXPECT_EQ(0, FakeHost().callsFromAnotherThread) << "a host object of the ended apartment was called";
 }
 
 // A later prompt whose skin cannot be set up again is not shown; the next one is.
@@ -387,12 +383,14 @@ TEST_F(Scenario, PromptFromAnotherThreadDoesNotWaitForTheWindowsThread) {
   std::atomic<DWORD> took{0};
   std::thread other([&] {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RegisterFakeHostProvider();  // the host's provider is there for each apartment
     {
       ComPtr<IUpgradeHost> second = component.Create();
       const DWORD start = GetTickCount();
       if (second) result = second->CheckUpgrade(0);
       took = GetTickCount() - start;
     }
+    RevokeFakeHostProvider();
     CoUninitialize();
   });
   other.join();
@@ -403,12 +401,17 @@ TEST_F(Scenario, PromptFromAnotherThreadDoesNotWaitForTheWindowsThread) {
 
 // Every allocation that the upgrade operations, the event source, the class factory and the
 // tips window make, failed one at a time: each call returns (E_OUTOFMEMORY or its usual
-// result) and no exception reaches the caller. Runs the statically linked component.
+// result) and no exception reaches the caller. Runs the statically linked component. The
+// host's objects (the fake's factory, called by COM inside CoCreateInstance, and what its
+// provider hands out) fail with E_OUTOFMEMORY too: an exception from them would have to cross
+// COM's own frames, which the 32-bit runtime cannot unwind. The window's own answers, run by
+// the message loop, keep every failure inside the window procedure, and the window answers
+// afterwards.
 TEST_F(Scenario, AllocationFailuresNeverReachTheHost) {
   ASSERT_TRUE(RegisterFakeHostProvider());
   FakeHost().createSkinWindow = [](IUnknown** pp) -> HRESULT {
-    *pp = new QuietSkinWindow();
-    return S_OK;
+    *pp = new (std::nothrow) QuietSkinWindow();
+    return *pp != nullptr ? S_OK : E_OUTOFMEMORY;
   };
   ComPtr<IUpgradeHost> host;
   ASSERT_EQ(S_OK, CUpgradeHost::CreateInstance(nullptr, IID_IUpgradeHost,
@@ -421,38 +424,60 @@ TEST_F(Scenario, AllocationFailuresNeverReachTheHost) {
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
   } sink;
-  auto sweep = [&](const char* what, auto call) {
-    for (long n = 1; n < 5000; ++n) {
-      g_failureInjected = false;
-      g_allocationsUntilFailure = n;
-      HRESULT hr = E_PENDING;
-      try {
-        hr = call();
-      } catch (...) {
-        ADD_FAILURE() << what << ": an exception reached the caller at allocation " << n;
-      }
-      g_allocationsUntilFailure = 0;
-      EXPECT_TRUE(SUCCEEDED(hr) || hr == E_OUTOFMEMORY || hr == E_FAIL || hr == S_FALSE)
-          << what << " at allocation " << n << ": 0x" << std::hex << hr;
-      Pump(5);
-      if (!g_failureInjected) {  // the call made fewer allocations: all were tried
-        EXPECT_GT(n, 1) << what << ": no allocation seen; is the injection in place?";
-        printf("%s: %ld allocations, each failed once\n", what, n - 1);
-        return;
-      }
-    }
-    ADD_FAILURE() << what << ": too many allocations";
-  };
-  sweep("CheckUpgrade", [&] {
-    const HRESULT hr = host->CheckUpgrade(0);
-    if (HWND tips = VisibleTips()) SendMessageW(tips, WM_SKINEVENT, kEventLater, 0);
-    return hr;
+  const auto pump = [] { Pump(5); };
+  SweepAllocationFailures("the host's factory and objects", [] {
+    ComPtr<IHostServiceProvider> provider;
+    HRESULT hr = CoCreateInstance(CLSID_HostServiceProvider, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IHostServiceProvider, reinterpret_cast<void**>(provider.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    ComPtr<IUnknown> object;
+    if (FAILED(hr = provider->CreateSettings(&object))) return hr;
+    ComPtr<IHostSettings> settings;
+    if (FAILED(hr = object.As(&settings))) return hr;
+    if (FAILED(hr = settings->SetPromptedVersion(1))) return hr;
+    if (FAILED(hr = provider->CreateAppControl(object.ReleaseAndGetAddressOf()))) return hr;
+    return provider->GetUpgradeHost(object.ReleaseAndGetAddressOf());
   });
+  // A window that shows has its skin loaded, whichever step of its set-up failed before.
+  bool unskinned = false;
+  SweepAllocationFailures("CheckUpgrade", [&] {
+    const HRESULT hr = host->CheckUpgrade(0);
+    if (HWND tips = VisibleTips()) {
+      unskinned = QuietSkinWindow::bound != tips || !QuietSkinWindow::loaded;
+      SendMessageW(tips, WM_SKINEVENT, kEventLater, 0);
+    }
+    return hr;
+  }, [&] {
+    EXPECT_FALSE(std::exchange(unskinned, false)) << "shown without its skin";
+    pump();
+  });
+
+  // Tab moves the focus round to Install and Enter presses it, each key dispatched by the
+  // message loop as a key press is; whatever fails stays in the window procedure, and the
+  // window then still answers Escape (Later).
+  ASSERT_TRUE(PromptHere(host.Get()));
+  SweepAllocationFailures("the window's keys", [&] {
+    HWND tips = VisibleTips(GetCurrentThreadId());
+    if (tips == nullptr) return E_UNEXPECTED;
+    for (WPARAM key : {VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_RETURN}) PostMessageW(tips, WM_KEYDOWN, key, 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return S_OK;
+  }, [&] {
+    if (HWND tips = VisibleTips(GetCurrentThreadId())) {
+      PostMessageW(tips, WM_KEYDOWN, VK_ESCAPE, 0);
+      Pump(5);
+      EXPECT_EQ(nullptr, VisibleTips()) << "the window stopped answering";
+    }
+    Pump(5);
+    EXPECT_TRUE(PromptHere(host.Get())) << "no prompt after a failure in the window";
+  });
+
   ComPtr<IConnectionPointContainer> container;
   ASSERT_HRESULT_SUCCEEDED(host.As(&container));
   ComPtr<IConnectionPoint> point;
   ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(DIID__IUpgradeHostEvents, &point));
-  sweep("Advise and EnumConnections", [&] {
+  SweepAllocationFailures("Advise and EnumConnections", [&] {
     DWORD cookie = 0;
     HRESULT hr = point->Advise(&sink, &cookie);
     if (FAILED(hr)) return hr;
@@ -463,10 +488,57 @@ TEST_F(Scenario, AllocationFailuresNeverReachTheHost) {
     point->Unadvise(cookie);
     return hr;
   });
-  sweep("EnumConnectionPoints", [&] {
+  SweepAllocationFailures("EnumConnectionPoints", [&] {
     ComPtr<IEnumConnectionPoints> points;
     return container->EnumConnectionPoints(&points);
   });
+}
+
+// A second single-threaded apartment of the player with an UpgradeHost of its own: its check
+// goes through a provider made in that apartment, and every host object is called only on the
+// thread that made it. The window stays on the first thread and its calls stay there too.
+TEST_F(Scenario, EachApartmentCallsOnlyItsOwnHostObjects) {
+  ASSERT_TRUE(RegisterFakeHostProvider());
+  LoadedComponent component;
+  ComPtr<IUpgradeHost> host = component.Create();
+  ASSERT_TRUE(PromptHere(host.Get()));
+  const int providers = FakeHost().providersCreated;
+
+  HANDLE checked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<HRESULT> result{E_PENDING};
+  std::atomic<int> madeThere{0};
+  std::thread second([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RegisterFakeHostProvider();
+    {
+      ComPtr<IUpgradeHost> own = component.Create();
+      const int before = FakeHost().providersCreated;
+      if (own) result = own->CheckUpgrade(0);
+      madeThere = FakeHost().providersCreated - before;
+    }
+    SetEvent(checked);
+    WaitForSingleObject(done, 15000);  // alive while the first thread goes on
+    RevokeFakeHostProvider();
+    CoUninitialize();
+  });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checked, 15000));
+  EXPECT_EQ(S_OK, result.load());
+  EXPECT_EQ(1, madeThere.load()) << "the second apartment's check needs a provider of its own";
+
+  // The first thread goes on with its own providers: Install on the window, another check.
+  Pump(100);
+  const HWND tips = VisibleTips(GetCurrentThreadId());
+  ASSERT_NE(nullptr, tips);
+  EXPECT_EQ(0, SendMessageW(tips, WM_SKINEVENT, kEventInstall, 0));
+  EXPECT_EQ(1, FakeHost().Count(L"ScheduledUpgrade(0)"));
+  EXPECT_EQ(S_OK, host->CheckUpgrade(0));
+  EXPECT_EQ(providers + 1, FakeHost().providersCreated) << "one provider per apartment and use";
+  SetEvent(done);
+  second.join();
+  EXPECT_EQ(0, FakeHost().callsFromAnotherThread) << "a host object called from another apartment";
+  CloseHandle(checked);
+  CloseHandle(done);
 }
 
 // ---- the parent side: an installation of its own, one child run per scenario ----
@@ -554,6 +626,10 @@ TEST_F(HostSafety, PromptFromAnotherThreadDoesNotWaitForTheWindowsThread) {
 
 TEST_F(HostSafety, AllocationFailuresNeverReachTheHost) {
   EXPECT_EQ(0u, RunScenario(L"AllocationFailuresNeverReachTheHost"));
+}
+
+TEST_F(HostSafety, EachApartmentCallsOnlyItsOwnHostObjects) {
+  EXPECT_EQ(0u, RunScenario(L"EachApartmentCallsOnlyItsOwnHostObjects"));
 }
 
 }  // namespace

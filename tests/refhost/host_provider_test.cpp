@@ -9,6 +9,7 @@
 
 #include "host/host_services.h"
 #include "refhost/provider/host_provider.h"
+#include "tests/common/allocation_failure.h"
 #include "tests/common/test_files.h"
 #include "tests/host/slot_recorder.h"
 #include "tests/refhost/probe_runner.h"
@@ -40,6 +41,31 @@ class HostProviderTest : public testing::Test {
   TempFolder temp_;
   std::wstring profile_ = temp_ / L"profile\\Cadenza.ini";  // its folder does not exist yet
 };
+
+// Every allocation of the class object (called by COM inside CoCreateInstance) and of the
+// provider's objects, failed one at a time: each is a result, none an exception, which would
+// have to unwind through COM's own frames (the 32-bit runtime cannot) or into the component.
+TEST_F(HostProviderTest, AllocationFailuresAreResultsNotExceptions) {
+  refhost::HostServices services(profile_);
+  ASSERT_HRESULT_SUCCEEDED(services.Register());
+  SweepAllocationFailures("the reference host's objects", [] {
+    ComPtr<IHostServiceProvider> provider;
+    HRESULT hr = CoCreateInstance(CLSID_HostServiceProvider, nullptr, kAnyContext, IID_IHostServiceProvider,
+                                  reinterpret_cast<void**>(provider.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    ComPtr<IUnknown> object;
+    if (FAILED(hr = provider->CreateSettings(&object))) return hr;
+    ComPtr<IHostSettings> settings;
+    if (FAILED(hr = object.As(&settings))) return hr;
+    LONG prompt = 0;
+    DWORD version = 0;
+    if (FAILED(hr = settings->SetPromptedVersion(7)) || FAILED(hr = settings->GetPromptedVersion(&version)) ||
+        FAILED(hr = settings->SetPromptUpgrade(0)) || FAILED(hr = settings->GetPromptUpgrade(&prompt)))
+      return hr;
+    if (FAILED(hr = provider->CreateAppControl(object.ReleaseAndGetAddressOf()))) return hr;
+    return provider->CreateSkinWindow(object.ReleaseAndGetAddressOf());
+  });
+}
 
 TEST_F(HostProviderTest, SettingsStartAtDefaultsAndKeepValuesAcrossObjects) {
   refhost::HostServices services(profile_);

@@ -703,6 +703,37 @@ TEST_F(TipsWindowTest, KeysAnswerAsTheirClicksDoOnceTheWindowIsActive) {
   EXPECT_TRUE(IsWindowVisible(hwnd_));
 }
 
+// An answer hides the window and leaves the skin's tear-down to the message loop. A prompt
+// that comes before the loop runs again (a quick second check) gets a window that answers
+// every button and Enter, whatever the answer before it was.
+TEST_F(TipsWindowTest, APromptRightAfterAnAnswerStillAnswers) {
+  const WPARAM answers[] = {kEventClose, kEventLater, kEventInstall};
+  for (size_t i = 0; i < 3; ++i) {
+    Show(L"第一次提示");
+    ASSERT_EQ(0, Event(answers[i]));
+    tips_->Prompt(L"第二次提示");  // before this thread is back in its loop
+    FinishTearDown();
+    ASSERT_TRUE(IsWindowVisible(hwnd_));
+    ResetTipsHost();
+    const WPARAM next = answers[(i + 1) % 3];
+    EXPECT_EQ(0, Event(next)) << "answer " << next << " after " << answers[i];
+    EXPECT_EQ(next == kEventInstall ? 0u : 1u, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").size());
+    EXPECT_EQ(next == kEventInstall ? 1u : 0u, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade").size());
+    EXPECT_FALSE(IsWindowVisible(hwnd_));
+    FinishTearDown();
+  }
+  Show(L"第一次提示");
+  Event(kEventClose);
+  tips_->Prompt(L"第二次提示");
+  FinishTearDown();
+  ResetTipsHost();
+  SetForegroundWindow(hwnd_);
+  ASSERT_TRUE(gui_test::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
+  Press(VK_RETURN);
+  EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
+  EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
 // ---- accessibility clients ----
 
 TEST_F(TipsWindowTest, AScreenReaderFindsTheTitleAndEveryDrawnControl) {
