@@ -134,6 +134,29 @@ HRESULT HostProviderCache::Get(IHostServiceProvider** ppProvider) {
   return S_OK;
 }
 
+bool HostProviderCache::ReleaseForUnload() {
+  APTTYPE kind = APTTYPE_CURRENT;
+  DWORD threadId = 0;
+  const bool inApartment = SUCCEEDED(CurrentApartment(kind, threadId));
+  IHostServiceProvider* release = nullptr;
+  bool empty = false;
+  {
+    ExclusiveLock hold(m_lock);
+    ForgetEndedThreads();
+    for (auto it = m_entries.begin(); inApartment && it != m_entries.end(); ++it) {
+      if (it->kind == kind && it->threadId == threadId) {
+        release = it->provider;
+        if (it->thread != nullptr) CloseHandle(it->thread);
+        m_entries.erase(it);
+        break;
+      }
+    }
+    empty = m_entries.empty();
+  }
+  if (release != nullptr) release->Release();
+  return empty;
+}
+
 HRESULT ObtainHostObject(HostProviderCache& cache, HostObject which, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;

@@ -412,6 +412,12 @@ class HostProviderCache {
   // The pointer is borrowed: it stays valid while this apartment exists.
   HRESULT Get(IHostServiceProvider** ppProvider);
 
+  // When nothing of the component lives any more and the library may go: the calling
+  // apartment's provider is released (a call in its own apartment). True when no provider is
+  // kept afterwards; false while another apartment that still lives keeps one, which cannot be
+  // released from here, so the library must stay.
+  bool ReleaseForUnload();
+
  private:
   struct Entry {
     APTTYPE kind;    // single-threaded, multithreaded or neutral

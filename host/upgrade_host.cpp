@@ -232,7 +232,16 @@ HRESULT CUpgradeHost::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
   return hr;
 }
 
-BOOL CUpgradeHost::ProcessResourcesInUse() { return UpgradeTipsWndInUse(); }
+// Nothing of the component lives once no window is left: the providers that the calling
+// apartment obtained are released then, so that loading and freeing the library keeps no
+// reference on the host's objects. A provider of another apartment that still lives keeps the
+// library loaded (it can be released only from its own apartment).
+BOOL CUpgradeHost::ProcessResourcesInUse() {
+  if (UpgradeTipsWndInUse()) return TRUE;
+  const bool operationsKept = !g_hostProviders.ReleaseForUnload();
+  const bool tipsKept = UpgradeTipsProvidersKept() != FALSE;
+  return operationsKept || tipsKept ? TRUE : FALSE;
+}
 
 STDMETHODIMP CUpgradeHost::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

@@ -353,6 +353,8 @@ BOOL PromptUpgradeTips(const std::wstring& strContent) {
   return PostMessageW(hWnd, kPromptMessage, 0, 0);
 }
 
+BOOL UpgradeTipsProvidersKept() { return g_tipsHostProviders.ReleaseForUnload() ? FALSE : TRUE; }
+
 BOOL UpgradeTipsWndInUse() {
   CUpgradeTipsWnd* pDead = nullptr;
   {

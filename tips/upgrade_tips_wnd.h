@@ -65,6 +65,9 @@ class CUpgradeTipsWnd : public WindowBase {
 
   friend CUpgradeTipsWnd* GetUpgradeTipsWnd();
   friend BOOL UpgradeTipsWndInUse();
+// After UpgradeTipsWndInUse said FALSE: the tips window's provider of the calling apartment is
+// released; TRUE while another apartment still keeps one.
+BOOL UpgradeTipsProvidersKept();
   friend void DestroyUpgradeTipsWnd();
   // TRUE while this object's window exists (it may belong to another thread).
   BOOL HasLiveWindow() const;
@@ -104,6 +107,9 @@ BOOL PromptUpgradeTips(const std::wstring& strContent);
 // TRUE while the tips window exists. A window that has gone is cleaned up here, and the
 // library's reference to itself is dropped.
 BOOL UpgradeTipsWndInUse();
+// After UpgradeTipsWndInUse said FALSE: the tips window's provider of the calling apartment is
+// released; TRUE while another apartment still keeps one.
+BOOL UpgradeTipsProvidersKept();
 
 // Destroys the tips window (on its own thread), deletes the object, unregisters the window
 // class and drops the library's reference to itself. A later GetUpgradeTipsWnd starts over.

@@ -130,6 +130,8 @@ class FakeUpgradeHost final : public FakeObject<IUpgradeHost> {
 
 class FakeProvider final : public FakeObject<IHostServiceProvider> {
  public:
+  FakeProvider() { ++g_state.providersAlive; }
+  ~FakeProvider() override { --g_state.providersAlive; }
   STDMETHODIMP CreateSettings(IUnknown** pp) override {
     *pp = nullptr;
     return Call([&]() -> HRESULT {
@@ -229,10 +231,12 @@ FakeHostState& FakeHost() { return g_state; }
 
 void ResetFakeHost() {
   const int created = g_state.providersCreated;  // providers cached by the component outlive a test
+  const int alive = g_state.providersAlive;
   const HWND mainWindow = g_state.mainWindow;
   const auto observer = g_state.observer;
   g_state = FakeHostState();
   g_state.providersCreated = created;
+  g_state.providersAlive = alive;
   g_state.mainWindow = mainWindow;
   g_state.observer = observer;
 }

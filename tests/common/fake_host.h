@@ -32,6 +32,7 @@ struct FakeHostState {
   // Every call, in order: "CreateSettings", "SetPromptUpgrade(1)", "Trigger(1)", ...
   std::vector<std::wstring> calls;
   int providersCreated = 0;
+  int providersAlive = 0;  // created and not yet released for the last time
   // Calls (AddRef and Release too) that a fake object got on another thread than the one that
   // made it: each thread being an apartment of its own, a call from another apartment.
   int callsFromAnotherThread = 0;

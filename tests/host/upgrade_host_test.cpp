@@ -321,3 +321,35 @@ TEST_F(UpgradeHostTest, TheLogLineOfAHugeDescriptionIsBounded) {
   EXPECT_LT(log.size(), 10000u);
   EXPECT_NE(std::string::npos, log.find("\xE2\x80\xA6\xE2\x80\xA6")) << "the cut is marked";
 }
+
+// A library that may unload keeps no reference on the host's objects: the provider that a
+// check obtained is released by the DllCanUnloadNow that answers S_OK (a fresh copy of the
+// component, so that no tips window of the other tests keeps it).
+TEST_F(UpgradeHostTest, UnloadingReleasesTheProvidersItObtained) {
+  TempFolder copy;
+  const std::wstring path = copy / L"Cadenza_Upgrade.dll";
+  ASSERT_TRUE(CopyFileW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str(), path.c_str(), FALSE));
+  WriteRecord(L"Cadenza", kAppVersion + 1, 0);
+  FakeHost().promptUpgrade = 0;
+  FakeHost().promptedVersion = kAppVersion + 1;
+  const int alive = FakeHost().providersAlive;
+  HMODULE dll = LoadLibraryW(path.c_str());
+  ASSERT_NE(nullptr, dll);
+  using SimpleFn = HRESULT(STDAPICALLTYPE*)();
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+  auto canUnloadNow = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+  {
+    ComPtr<IClassFactory> copyFactory;
+    ComPtr<IUpgradeHost> copyHost;
+    ASSERT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(copyFactory.GetAddressOf())));
+    ASSERT_EQ(S_OK, copyFactory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(copyHost.GetAddressOf())));
+    EXPECT_EQ(S_OK, copyHost->CheckUpgrade(0));
+    EXPECT_EQ(1, FakeHost().Count(L"CreateSettings"));
+    EXPECT_EQ(alive + 1, FakeHost().providersAlive);
+    EXPECT_EQ(S_FALSE, canUnloadNow());  // the object lives
+    EXPECT_EQ(alive + 1, FakeHost().providersAlive);
+  }
+  EXPECT_EQ(S_OK, canUnloadNow());
+  EXPECT_EQ(alive, FakeHost().providersAlive) << "the provider outlives the library";
+  FreeLibrary(dll);
+}
