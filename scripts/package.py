@@ -77,7 +77,8 @@ def readme(version):
     lines += [f"  {name:28} REFERENCE: {what}" for name, what in REFERENCE_FILES]
     lines += ["", "The component binds to either pair of common libraries at run time (host-contract.md,",
               "section 5). To try the Microsoft-ABI pair, copy mfc\\*.dll over the two libraries beside",
-              "Cadenza.exe, or run Cadenza.exe with --preload from a folder that holds them."]
+              "Cadenza.exe, or copy Cadenza.exe into mfc\\ and run it there with --preload: the",
+              "registered component then uses the libraries the player has loaded."]
     lines += [
         "",
         "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",
