@@ -60,7 +60,8 @@ for arch in x64 x86; do
     [ "$format" = "$want" ] || fail "$arch/$f is '$format', not $want"
   done
   [ -s "$arch/Cadenza_Upgrade.tlb" ] || fail "$arch/Cadenza_Upgrade.tlb missing"
-  "$objdump" -p "$arch/mfc/CadenzaCommon.dll" | grep -q '?GetExeFolder@cadenza@@' \
+  exports=$("$objdump" -p "$arch/mfc/CadenzaCommon.dll")  # read whole: grep -q would cut objdump off
+  grep -q '?GetExeFolder@cadenza@@' <<<"$exports" \
     || fail "$arch/mfc/CadenzaCommon.dll exports no Microsoft-decorated GetExeFolder"
   v=$(python3 "$root/scripts/package.py" --version-of "$arch/Cadenza_Upgrade.dll")
   [ "$v" = "$version" ] || fail "$arch/Cadenza_Upgrade.dll is version $v, the package $version"
