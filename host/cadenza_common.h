@@ -1,5 +1,7 @@
-// Functions of the host's two common libraries, CadenzaCommon.dll and CadenzaWidget_MFC.dll,
-// which the component imports by name.
+// Functions of the host's two common libraries, CadenzaCommon.dll and CadenzaWidget_MFC.dll, in
+// their GCC form (std::wstring, HFONT), as the GCC-built reference libraries export them. The
+// component itself binds to them at run time in this form or in the MSVC/MFC one
+// (host/common_libraries.h) and imports nothing from them.
 #pragma once
 #include <windows.h>
 #include <string>

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "base/thread_runtime.h"
+#include "host/common_libraries.h"
 #include "host/runtime_release.h"
 #include "host/upgrade_host.h"
 #include "res/Cadenza_Upgrade.h"
@@ -102,11 +103,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpRes
 }
 
 // Not while objects, server locks or the tips window live: the window's procedure is this
-// library's code.
+// library's code. On S_OK the caller is about to free the library: the common libraries the
+// component loaded itself are freed here, outside the loader lock (never from DllMain); a
+// later call binds them again should the library stay.
 STDAPI DllCanUnloadNow() noexcept {
   return GuardedCall([]() -> HRESULT {
     if (g_Module.GetLockCount() != 0) return S_FALSE;
-    return CUpgradeHost::ProcessResourcesInUse() ? S_FALSE : S_OK;
+    if (CUpgradeHost::ProcessResourcesInUse()) return S_FALSE;
+    common_libraries::Release();
+    return S_OK;
   });
 }
 

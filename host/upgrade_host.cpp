@@ -6,7 +6,7 @@
 
 #include <wrl/client.h>
 
-#include "host/cadenza_common.h"
+#include "host/common_libraries.h"
 #include "host/host_services.h"
 #include "host/module.h"
 #include "launch/update_commands.h"
@@ -32,11 +32,16 @@ BOOL g_bForcePrompted = FALSE;
 // keeps its own.
 HostProviderCache g_hostProviders;
 
-std::wstring UpdaterPath() { return cadenza::GetExeFolder() + kUpdaterFileName; }
+// The updater beside the player; empty when the host gives no folder, so that a bare name is
+// never started through the search path (the current folder first).
+std::wstring UpdaterPath() {
+  const std::wstring folder = common_libraries::GetExeFolder();
+  return folder.empty() ? std::wstring() : folder + kUpdaterFileName;
+}
 
 std::wstring LoadHostString(UINT nID) {
   std::wstring text;
-  cadenza::LoadStringW(nID, text);
+  common_libraries::LoadStringW(nID, text);
   return text;
 }
 
@@ -302,8 +307,9 @@ BOOL CUpgradeHost::GetPlayerBuild(WORD* pwBuild) {
     *pwBuild = m_wPlayerBuild;
     return TRUE;
   }
-  const std::wstring path = cadenza::GetExeFolder() + kPlayerFileName;
-  if (path.empty()) return FALSE;
+  const std::wstring folder = common_libraries::GetExeFolder();
+  if (folder.empty()) return FALSE;
+  const std::wstring path = folder + kPlayerFileName;
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
   if (size == 0) return FALSE;
   std::vector<BYTE> buffer;
@@ -325,8 +331,10 @@ BOOL CUpgradeHost::GetPlayerBuild(WORD* pwBuild) {
 }
 
 void CUpgradeHost::RunManualUpdater(LONG nModuleType, BOOL bLatest) {
+  const std::wstring updater = UpdaterPath();
+  if (updater.empty()) return;
   const std::wstring moduleType = ModuleTypeText(nModuleType);
-  LaunchManualUpdate(UpdaterPath().c_str(), moduleType.c_str(), bLatest);
+  LaunchManualUpdate(updater.c_str(), moduleType.c_str(), bLatest);
 }
 
 STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
@@ -338,7 +346,8 @@ STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
     WORD wBuild = 0;
     GetPlayerBuild(&wBuild);
     const std::wstring updater = UpdaterPath();
-    const DWORD dwAppVersion = cadenza::GetAppVersion();
+    if (updater.empty()) return S_OK;  // no folder: no record to find
+    const DWORD dwAppVersion = common_libraries::GetAppVersion();
     QueryPendingInstall(moduleType.c_str(), dwAppVersion, updater.c_str(), wBuild, bAvailable,
                         description, dwNewVersion);
     if (!bAvailable) return S_OK;
@@ -360,7 +369,7 @@ STDMETHODIMP CUpgradeHost::CheckUpgrade(LONG nModuleType) {
     if (FAILED(settings->SetPromptedVersion(dwNewVersion))) return E_FAIL;
 
     if (bPrompt != 0) {
-      cadenza::Log(kLogFileName, kUpgradeContentFormat, UpgradeContentForLog(description).c_str());
+      common_libraries::Log(kLogFileName, kUpgradeContentFormat, UpgradeContentForLog(description).c_str());
       PromptUpgradeTips(description);
     }
     return S_OK;
@@ -376,8 +385,10 @@ STDMETHODIMP CUpgradeHost::ManualUpgrade(LONG nModuleType) {
 
 STDMETHODIMP CUpgradeHost::PullUpgrade(LONG nModuleType) {
   return GuardedCall([&]() -> HRESULT {
+    const std::wstring updater = UpdaterPath();
+    if (updater.empty()) return S_OK;
     const std::wstring moduleType = ModuleTypeText(nModuleType);
-    LaunchPullUpdate(UpdaterPath().c_str(), 0, TRUE, TRUE, moduleType.c_str(), std::wstring());
+    LaunchPullUpdate(updater.c_str(), 0, TRUE, TRUE, moduleType.c_str(), std::wstring());
     return S_OK;
   });
 }
@@ -385,9 +396,11 @@ STDMETHODIMP CUpgradeHost::PullUpgrade(LONG nModuleType) {
 STDMETHODIMP CUpgradeHost::ScheduledUpgrade(LONG nModuleType) {
   return GuardedCall([&]() -> HRESULT {
     const std::wstring moduleType = ModuleTypeText(nModuleType);
+    const std::wstring updater = UpdaterPath();
+    if (updater.empty()) return S_OK;
     WORD wBuild = 0;
     GetPlayerBuild(&wBuild);
-    LaunchPendingInstall(moduleType.c_str(), cadenza::GetAppVersion(), UpdaterPath().c_str(), wBuild);
+    LaunchPendingInstall(moduleType.c_str(), common_libraries::GetAppVersion(), updater.c_str(), wBuild);
     return S_OK;
   });
 }

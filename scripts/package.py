@@ -26,8 +26,10 @@ COMPONENT_FILES = [
     ("CadenzaRegister.exe", "the registration tool for this architecture's registry view"),
 ]
 REFERENCE_FILES = [
-    ("CadenzaCommon.dll", "reference stand-in of the player's common library"),
-    ("CadenzaWidget_MFC.dll", "reference stand-in of the player's widget library (the font)"),
+    ("CadenzaCommon.dll", "reference stand-in of the player's common library (GCC ABI)"),
+    ("CadenzaWidget_MFC.dll", "reference stand-in of the player's widget library, the font (GCC ABI)"),
+    ("mfc/CadenzaCommon.dll", "the same as an MSVC/MFC player exports it (Microsoft ABI, CString)"),
+    ("mfc/CadenzaWidget_MFC.dll", "the same as an MSVC/MFC player exports it (Microsoft ABI, CFont*)"),
     ("Cadenza.exe", "reference player (host service provider, skin engine, main window)"),
     ("CadenzaUpdate.exe", "reference stand-in of the updater (logs the command line it got)"),
 ]
@@ -70,9 +72,13 @@ def readme(version):
     ]
     lines += [f"  {name:24} {what}" for name, what in COMPONENT_FILES]
     lines += ["", "and, marked REFERENCE, stand-ins for what your player ships itself (they lie in the same",
-              "folder because the component loads the common libraries from its own folder and its",
-              "bitmaps from the player's folder):"]
-    lines += [f"  {name:24} REFERENCE: {what}" for name, what in REFERENCE_FILES]
+              "folder because the component finds the common libraries in its own folder when the",
+              "player has not loaded them, and its bitmaps in the player's folder):"]
+    lines += [f"  {name:28} REFERENCE: {what}" for name, what in REFERENCE_FILES]
+    lines += ["", "The component binds to either pair of common libraries at run time (host-contract.md,",
+              "section 5). To try the Microsoft-ABI pair, copy mfc\\*.dll over the two libraries beside",
+              "Cadenza.exe, or copy Cadenza.exe into mfc\\ and run it there with --preload: the",
+              "registered component then uses the libraries the player has loaded."]
     lines += [
         "",
         "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",

@@ -9,7 +9,7 @@
 
 #include <commctrl.h>
 
-#include "host/cadenza_common.h"
+#include "host/common_libraries.h"
 #include "host/module.h"
 
 namespace {
@@ -53,7 +53,7 @@ void CUpgradeTipsWnd::SetUpKeyboard() {
   // The title is not drawn (the skin draws its own); it names the window for screen readers
   // and window lists, as the message boxes' caption does. Every window made gets it.
   std::wstring strTitle;
-  if (cadenza::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
+  if (common_libraries::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
   if (m_hFocusFrame != nullptr) return;
   // The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
   // over whatever the skin paints below them. The first side stands for all four.

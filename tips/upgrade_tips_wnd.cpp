@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "host/cadenza_common.h"
+#include "host/common_libraries.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/handles.h"
 #include "tips/tips_skin.h"
@@ -138,7 +138,7 @@ int CUpgradeTipsWnd::OnCreate(CREATESTRUCTW* pCreate) {
   const RECT empty = {0, 0, 0, 0};
   if (!m_ctrlContent.CreateEx(kContentExStyle, kContentStyle, empty, m_hWnd, IDC_UPGRADE_CONTENT))
     return -1;
-  m_ctrlContent.Send(WM_SETFONT, reinterpret_cast<WPARAM>(CCadenzaFont::GetNormalFont()), TRUE);
+  m_ctrlContent.Send(WM_SETFONT, reinterpret_cast<WPARAM>(common_libraries::GetNormalFont()), TRUE);
 
   CHARFORMATW cf = {};
   cf.cbSize = sizeof cf;
@@ -176,7 +176,7 @@ BOOL CUpgradeTipsWnd::SetUpSkin() {
   if (FAILED(spSkinWnd->BindWindow(m_hWnd)) || FAILED(spSkinWnd->PrepareWindow(m_hWnd)))
     return FALSE;
 
-  const std::wstring strModule = cadenza::GetExeFolder() + kUpgradeModuleName;
+  const std::wstring strModule = common_libraries::GetExeFolder() + kUpgradeModuleName;
   const std::wstring strSkin = BuildTipsSkinDocument(strModule);
   BSTR bstrScript = SysAllocString(kTipsSkinScript);
   BSTR bstrSkin = SysAllocStringLen(strSkin.data(), static_cast<UINT>(strSkin.size()));

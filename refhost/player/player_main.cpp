@@ -3,6 +3,7 @@
 // window, calls one operation of the component as its command line says, prints the HRESULT and
 // keeps its message loop running while the tips window is shown.
 #include <windows.h>
+#include <richedit.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -43,6 +44,8 @@ constexpr wchar_t kUsageText[] =
     L"                     shown (default: until it is closed)\n"
     L"  --direct           load Cadenza_Upgrade.dll beside this program instead of creating\n"
     L"                     the registered class \"Cadenza_Upgrade.UpgradeHost\"\n"
+    L"  --preload          load CadenzaCommon.dll and CadenzaWidget_MFC.dll beside this program\n"
+    L"                     first, as a player that imports them has them\n"
     L"  --profile PATH     the host's settings file (default: %CADENZA_PROFILE%, else\n"
     L"                     %APPDATA%\\Cadenza\\Cadenza.ini)\n"
     L"  --picture PATH     save a PNG picture of the tips window once it is shown\n"
@@ -58,6 +61,7 @@ struct Options {
   bool once = false;
   DWORD waitMs = INFINITE;
   bool direct = false;
+  bool preload = false;
   std::wstring profile;
   std::wstring picture;
   std::wstring press;
@@ -98,6 +102,8 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
       options.waitMs = static_cast<DWORD>(seconds) * 1000;
     } else if (arg == L"--direct") {
       options.direct = true;
+    } else if (arg == L"--preload") {
+      options.preload = true;
     } else if (arg == L"--profile" && hasValue) {
       options.profile = argv[++i];
     } else if (arg == L"--picture" && hasValue) {
@@ -152,6 +158,42 @@ HRESULT CreateUpgradeHost(bool direct, ComPtr<IUpgradeHost>& host) {
                               reinterpret_cast<void**>(factory.GetAddressOf()));
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.ReleaseAndGetAddressOf()));
+}
+
+// The common libraries, loaded before the component as the player's own imports would be, and
+// kept for the life of the process.
+void PreloadCommonLibraries() {
+  for (const wchar_t* name : {L"CadenzaCommon.dll", L"CadenzaWidget_MFC.dll"}) {
+    const std::wstring path = GetModuleFolder() + name;
+    if (LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) != nullptr)
+      Say(L"host: loaded %ls\n", path.c_str());
+    else
+      Say(L"host: could not load %ls: error %lu\n", path.c_str(), GetLastError());
+  }
+}
+
+// The face of the font the tips window's text control uses (the host's normal font when the
+// component got it), or "none".
+std::wstring TipsTextFont(HWND tips) {
+  HWND text = FindWindowExW(tips, nullptr, L"RichEdit20W", nullptr);
+  CHARFORMATW format = {};
+  format.cbSize = sizeof(format);
+  if (text == nullptr) return L"none";
+  SendMessageW(text, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+  return (format.dwMask & CFM_FACE) && format.szFaceName[0] ? format.szFaceName : L"none";
+}
+
+// The string counts of a Microsoft-ABI reference CadenzaCommon.dll in this process, if one is.
+void PrintLibraryStringCounts() {
+  HMODULE common = GetModuleHandleW(L"CadenzaCommon.dll");
+  using CountsFn = void(__cdecl*)(long*, long*, long*, long*);
+  auto counts = common ? reinterpret_cast<CountsFn>(reinterpret_cast<void*>(GetProcAddress(common, "ReferenceStringCounts")))
+                       : nullptr;
+  if (counts == nullptr) return;
+  long made = 0, freed = 0, foreignFrees = 0, assignedThroughOthers = 0;
+  counts(&made, &freed, &foreignFrees, &assignedThroughOthers);
+  Say(L"host: library strings: made %ld, freed %ld, not its own but freed through it %ld, "
+      L"assigned through another manager %ld\n", made, freed, foreignFrees, assignedThroughOthers);
 }
 
 // Where the skin puts the buttons (window coordinates of their centres).
@@ -216,6 +258,7 @@ int Run(const Options& options) {
         static_cast<long>(action));
   });
 
+  if (options.preload) PreloadCommonLibraries();
   ComPtr<IUpgradeHost> host;
   HRESULT created = CreateUpgradeHost(options.direct, host);
   if (FAILED(created)) {
@@ -239,6 +282,7 @@ int Run(const Options& options) {
     GetWindowRect(tips, &rect);
     Say(L"host: the tips window is shown at (%ld, %ld), %ld x %ld\n", rect.left, rect.top,
         rect.right - rect.left, rect.bottom - rect.top);
+    Say(L"host: the tips window's text font is '%ls'\n", TipsTextFont(tips).c_str());
     PumpUntil([] { return false; }, 300);  // let the skin and the text paint
     if (!options.picture.empty()) {
       std::wstring error = SaveWindowPicture(tips, options.picture);
@@ -265,6 +309,7 @@ int Run(const Options& options) {
   host.Reset();
   services.Revoke();
   DestroyWindow(mainWindow);
+  PrintLibraryStringCounts();
   return result;
 }
 

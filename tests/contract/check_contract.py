@@ -98,19 +98,38 @@ def imports(path):
     return found
 
 
-libraries = ["CadenzaCommon.dll", "CadenzaWidget_MFC.dll"]
-doc_exports = {lib: [] for lib in libraries}
-for r in rows:
-    if len(r) >= 3 and plain(r[0]) in doc_exports and r[2].startswith("`_Z"):
-        doc_exports[plain(r[0])].append(plain(r[2]))
 component_imports = imports(bin_folder / "Cadenza_Upgrade.dll")
+libraries = ["CadenzaCommon.dll", "CadenzaWidget_MFC.dll"]
+component = bin_folder / "Cadenza_Upgrade.dll"
+arch = "x86" if "pei-i386" in subprocess.run([objdump, "-f", str(component)], check=True,
+                                             capture_output=True, text=True).stdout else "x64"
+doc_gnu = {lib: set() for lib in libraries}
+doc_ms = {lib: set() for lib in libraries}  # this architecture's Microsoft names
+for r in rows:
+    if len(r) >= 4 and plain(r[0]) in doc_gnu and plain(r[3])[:2] in ("_Z", "?G", "?L"):
+        name = plain(r[3])
+        if "GCC" in r[2]:
+            doc_gnu[plain(r[0])].add(name)
+        elif "Microsoft" in r[2] and arch in r[2]:
+            doc_ms[plain(r[0])].add(name)
+
+# The names the component carries to look up (NUL-terminated ASCII in its data).
+carried = set(m.decode() for m in re.findall(rb"(?<=\0)(\?\w+@(?:cadenza|CCadenzaFont)@@[\x21-\x7e]+|_ZN(?:7cadenza|12CCadenzaFont)\w+)\0",
+                                             component.read_bytes()))
+clang_names = exports(bin_folder.parent / "mfc_names" / "decorated_names.dll")
+all_ms = set().union(*doc_ms.values())
+all_gnu = set().union(*doc_gnu.values())
+check(all_ms == clang_names, f"Microsoft names ({arch}): document {sorted(all_ms)}, clang {sorted(clang_names)}")
+check(carried == all_ms | all_gnu, f"names the component carries {sorted(carried)}, document {sorted(all_ms | all_gnu)}")
 for lib in libraries:
-    documented = set(doc_exports[lib])
-    check(documented, f"{lib}: the document names no exported function")
+    check(doc_gnu[lib] and doc_ms[lib], f"{lib}: the document names no GCC or no Microsoft function")
     built = exports(bin_folder / lib)
-    check(documented == built, f"{lib}: document {sorted(documented)}, library exports {sorted(built)}")
-    used = component_imports.get(lib.lower(), set())
-    check(documented == used, f"{lib}: document {sorted(documented)}, the component imports {sorted(used)}")
+    check(doc_gnu[lib] == built, f"{lib}: document {sorted(doc_gnu[lib])}, GCC library exports {sorted(built)}")
+    ms_built = {n for n in exports(bin_folder / "mfc" / lib) if n.startswith("?")}
+    check(ms_built and ms_built <= doc_ms[lib],
+          f"{lib}: the Microsoft reference library exports {sorted(ms_built)}, not among {sorted(doc_ms[lib])}")
+    check(lib.lower() not in component_imports, f"the component imports from {lib}")
+doc_exports = {lib: doc_gnu[lib] | doc_ms[lib] for lib in libraries}
 
 # --- Profile keys and file names -----------------------------------------------------------
 for file_name, source, pattern in [

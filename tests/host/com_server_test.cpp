@@ -201,6 +201,25 @@ TEST_F(ComServerTest, LockCountFollowsObjectsAndServerLocks) {
   EXPECT_EQ(S_OK, canUnloadNow());
 }
 
+// The component loads the common libraries from its folder on its first call (this program has
+// not loaded them) and frees them when it answers that it may be unloaded; a later call loads
+// them again.
+TEST_F(ComServerTest, CommonLibrariesItLoadedGoWhenItMayBeUnloaded) {
+  ComPtr<IClassFactory> factory = Factory();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ComPtr<IUpgradeHost> host;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())));
+    EXPECT_EQ(S_OK, host->CheckUpgrade(99));  // no module text: nothing waits, but the folder is asked
+    EXPECT_NE(nullptr, GetModuleHandleW(L"CadenzaCommon.dll"));
+    EXPECT_NE(nullptr, GetModuleHandleW(L"CadenzaWidget_MFC.dll"));
+    host.Reset();
+    ASSERT_EQ(S_OK, canUnloadNow());
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"CadenzaCommon.dll"));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"CadenzaWidget_MFC.dll"));
+  }
+}
+
 // The library's own registration entry points leave the registry exactly as they find it.
 TEST_F(ComServerTest, SelfRegistrationWritesNothing) {
   auto exists = [](HKEY root, const wchar_t* path) {

@@ -3,7 +3,8 @@
 # checksums verified, every binary of the architecture its folder names, the package's version
 # that of both components; then, in a Wine prefix made for this test alone, the x64 registration
 # tool registers the package's x64 component for the machine, the x64 reference player creates
-# the object by its ProgID and calls CheckUpgrade(0), and after unregistering it can no longer.
+# the object by its ProgID and calls CheckUpgrade(0), so does a player that has loaded the
+# package's Microsoft-ABI libraries first, and after unregistering it can no longer.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
@@ -53,11 +54,15 @@ grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name
 
 for arch in x64 x86; do
   case $arch in x64) want=pei-x86-64 ;; x86) want=pei-i386 ;; esac
-  for f in Cadenza_Upgrade.dll CadenzaRegister.exe CadenzaCommon.dll CadenzaWidget_MFC.dll Cadenza.exe CadenzaUpdate.exe; do
+  for f in Cadenza_Upgrade.dll CadenzaRegister.exe CadenzaCommon.dll CadenzaWidget_MFC.dll Cadenza.exe CadenzaUpdate.exe \
+           mfc/CadenzaCommon.dll mfc/CadenzaWidget_MFC.dll; do
     format=$("$objdump" -f "$arch/$f" 2>/dev/null | sed -n 's/.*file format //p')
     [ "$format" = "$want" ] || fail "$arch/$f is '$format', not $want"
   done
   [ -s "$arch/Cadenza_Upgrade.tlb" ] || fail "$arch/Cadenza_Upgrade.tlb missing"
+  exports=$("$objdump" -p "$arch/mfc/CadenzaCommon.dll")  # read whole: grep -q would cut objdump off
+  grep -q '?GetExeFolder@cadenza@@' <<<"$exports" \
+    || fail "$arch/mfc/CadenzaCommon.dll exports no Microsoft-decorated GetExeFolder"
   v=$(python3 "$root/scripts/package.py" --version-of "$arch/Cadenza_Upgrade.dll")
   [ "$v" = "$version" ] || fail "$arch/Cadenza_Upgrade.dll is version $v, the package $version"
 done
@@ -78,6 +83,17 @@ out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
 echo "$out"
 [ $rc -eq 0 ] || fail "the x64 reference player exited with $rc"
 grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the player did not report CheckUpgrade(0) S_OK"
+# A player with the Microsoft-ABI pair loaded before the component (its own folder, the registered
+# component elsewhere): the component binds to them and the library's strings come back to it.
+mkdir -p "$prefix/drive_c/MfcPlayer"
+cp "$top/x64/Cadenza.exe" "$top/x64/CadenzaUpdate.exe" "$top/x64/mfc/CadenzaCommon.dll" "$top/x64/mfc/CadenzaWidget_MFC.dll" \
+  "$prefix/drive_c/MfcPlayer/"
+out=$(run 'C:\MfcPlayer\Cadenza.exe' check 0 --preload); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "the x64 player with the Microsoft-ABI libraries exited with $rc"
+grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "with the Microsoft-ABI libraries: no CheckUpgrade(0) S_OK"
+grep -Eq 'library strings: made ([1-9][0-9]*), freed \1, not its own but freed through it 0' <<<"$out" \
+  || fail "with the Microsoft-ABI libraries: the library's strings did not all come back to it"
 out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine /unregister "$dll"); rc=$?
 echo "$out"; [ $rc -eq 0 ] || fail "x64 unregistration exited with $rc"
 out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
