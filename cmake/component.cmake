@@ -37,6 +37,8 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/component.rc PROPERTIES OBJE
 
 cadenza_component(Cadenza_Upgrade)
 
-# A test build of the component whose allocations can be made to fail (bench/allocation_fault.cpp):
+# A test build of the component whose allocations can be made to fail (bench/allocation_fault.cpp
+# over tests/common/failing_new.cpp):
 # the load-cycle benchmark throws and catches an exception inside it in every cycle.
-cadenza_component(Cadenza_Upgrade_faults ${CMAKE_SOURCE_DIR}/bench/allocation_fault.cpp)
+cadenza_component(Cadenza_Upgrade_faults ${CMAKE_SOURCE_DIR}/bench/allocation_fault.cpp
+                  ${CMAKE_SOURCE_DIR}/tests/common/failing_new.cpp)

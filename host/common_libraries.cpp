@@ -253,8 +253,11 @@ HMODULE ComponentModule() {
 // The module the process has loaded by that base name, used without a reference of ours (the
 // player keeps its libraries for its whole life); else the file in the component's folder,
 // else in the executable's, loaded by its full path with a reference of ours (loadedByUs).
-HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs) {
+// searched is false when a folder could not be looked in (no memory for its path): then the
+// library is not known to be missing, and the binding is not kept.
+HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs, bool& searched) {
   loadedByUs = false;
+  searched = true;
   HMODULE module = nullptr;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, name, &module)) return module;
   try {
@@ -270,7 +273,7 @@ HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs) {
       }
     }
   } catch (const std::bad_alloc&) {
-    // no folder to look in: the library counts as missing
+    searched = false;  // missing for this call only
   }
   return nullptr;
 }
@@ -313,8 +316,16 @@ Binding g_binding;
 
 void Bind() {
   Binding b;
-  b.common = FindLibrary(kCommonLibrary, b.commonLoadedByUs);
-  b.widget = FindLibrary(kWidgetLibrary, b.widgetLoadedByUs);
+  bool commonSearched = true, widgetSearched = true;
+  b.common = FindLibrary(kCommonLibrary, b.commonLoadedByUs, commonSearched);
+  b.widget = FindLibrary(kWidgetLibrary, b.widgetLoadedByUs, widgetSearched);
+  if (!commonSearched || !widgetSearched) {
+    // A search cut short by an allocation failure: this call goes on without the libraries,
+    // and the next one searches again, so that a passing shortage does not lose them for good.
+    if (b.commonLoadedByUs) FreeLibrary(b.common);
+    if (b.widgetLoadedByUs) FreeLibrary(b.widget);
+    return;
+  }
   b.getAppVersion = FindFunction(b.common, kGetAppVersionNames, b.getAppVersionAbi);
   b.getExeFolder = FindFunction(b.common, kGetExeFolderNames, b.getExeFolderAbi);
   b.loadString = FindFunction(b.common, kLoadStringNames, b.loadStringAbi);

@@ -1,5 +1,6 @@
 // Allocation failure on demand for a test program: linking this replaces the global operator
-// new, and the n-th allocation after arming throws std::bad_alloc (a nothrow new gives NULL).
+// new (tests/common/failing_new.h), and the n-th allocation after arming throws std::bad_alloc
+// (a nothrow new gives NULL).
 #pragma once
 #include <windows.h>
 
