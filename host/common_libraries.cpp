@@ -253,7 +253,9 @@ HMODULE ComponentModule() {
 // The module the process has loaded by that base name, used without a reference of ours (the
 // player keeps its libraries for its whole life); else the file in the component's folder,
 // else in the executable's, loaded by its full path with a reference of ours (loadedByUs).
-HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs) {
+// outOfMemory is set when the folders could not be formed: the library is then not known to be
+// missing.
+HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs, bool& outOfMemory) {
   loadedByUs = false;
   HMODULE module = nullptr;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, name, &module)) return module;
@@ -270,7 +272,7 @@ HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs) {
       }
     }
   } catch (const std::bad_alloc&) {
-    // no folder to look in: the library counts as missing
+    outOfMemory = true;  // missing for this call only
   }
   return nullptr;
 }
@@ -311,17 +313,28 @@ SRWLOCK g_lock = SRWLOCK_INIT;
 bool g_bound = false;
 Binding g_binding;
 
+// A binding made while memory ran out is used by the call that made it (with what it found) but
+// not kept: the next call binds again, so that a passing shortage never leaves the libraries
+// missing for the rest of the component's life.
 void Bind() {
   Binding b;
-  b.common = FindLibrary(kCommonLibrary, b.commonLoadedByUs);
-  b.widget = FindLibrary(kWidgetLibrary, b.widgetLoadedByUs);
+  bool outOfMemory = false;
+  b.common = FindLibrary(kCommonLibrary, b.commonLoadedByUs, outOfMemory);
+  b.widget = FindLibrary(kWidgetLibrary, b.widgetLoadedByUs, outOfMemory);
   b.getAppVersion = FindFunction(b.common, kGetAppVersionNames, b.getAppVersionAbi);
   b.getExeFolder = FindFunction(b.common, kGetExeFolderNames, b.getExeFolderAbi);
   b.loadString = FindFunction(b.common, kLoadStringNames, b.loadStringAbi);
   b.log = FindFunction(b.common, kLogNames, b.logAbi);
   b.getNormalFont = FindFunction(b.widget, kGetNormalFontNames, b.getNormalFontAbi);
   g_binding = b;
-  g_bound = true;
+  g_bound = !outOfMemory;
+}
+
+// Drops the references of a binding that was not kept (or is released), under the exclusive lock.
+void Unbind() {
+  if (g_binding.commonLoadedByUs) FreeLibrary(g_binding.common);
+  if (g_binding.widgetLoadedByUs) FreeLibrary(g_binding.widget);
+  g_binding = Binding();
 }
 
 // Held around each call into a library: binds first when needed.
@@ -332,7 +345,7 @@ class BoundUse {
     if (g_bound) return;
     ReleaseSRWLockShared(&g_lock);
     AcquireSRWLockExclusive(&g_lock);
-    if (!g_bound) Bind();
+    if (!g_bound) Unbind(), Bind();
     ReleaseSRWLockExclusive(&g_lock);
     AcquireSRWLockShared(&g_lock);  // a Release() in between leaves every function missing
   }
@@ -389,12 +402,8 @@ HFONT GetNormalFont() noexcept {
 
 void Release() noexcept {
   AcquireSRWLockExclusive(&g_lock);
-  if (g_bound) {
-    if (g_binding.commonLoadedByUs) FreeLibrary(g_binding.common);
-    if (g_binding.widgetLoadedByUs) FreeLibrary(g_binding.widget);
-    g_binding = Binding();
-    g_bound = false;
-  }
+  Unbind();
+  g_bound = false;
   ReleaseSRWLockExclusive(&g_lock);
 }
 
