@@ -1,7 +1,9 @@
 // Functions of the host's two common libraries, CadenzaCommon.dll and CadenzaWidget_MFC.dll, in
 // their GCC form (std::wstring, HFONT), as the GCC-built reference libraries export them. The
-// component itself binds to them at run time in this form or in the MSVC/MFC one
-// (host/common_libraries.h) and imports nothing from them.
+// component binds to them at run time in this form or in the MSVC/MFC one (CString, CFont*) and
+// imports nothing from them; the host contract's section 5 gives both. Build a library with
+// CADENZA_COMMON_BUILD (CadenzaCommon.dll) or CADENZA_WIDGET_BUILD (CadenzaWidget_MFC.dll)
+// defined, so that it exports what it defines.
 #pragma once
 #include <windows.h>
 #include <string>

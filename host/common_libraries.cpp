@@ -314,6 +314,9 @@ SRWLOCK g_lock = SRWLOCK_INIT;
 bool g_bound = false;
 Binding g_binding;
 
+// A binding made while memory ran out is used by the call that made it (with what it found) but
+// not kept: the next call binds again, so that a passing shortage never leaves the libraries
+// missing for the rest of the component's life.
 void Bind() {
   Binding b;
   bool commonSearched = true, widgetSearched = true;
@@ -335,6 +338,13 @@ void Bind() {
   g_bound = true;
 }
 
+// Drops the references of a binding that was not kept (or is released), under the exclusive lock.
+void Unbind() {
+  if (g_binding.commonLoadedByUs) FreeLibrary(g_binding.common);
+  if (g_binding.widgetLoadedByUs) FreeLibrary(g_binding.widget);
+  g_binding = Binding();
+}
+
 // Held around each call into a library: binds first when needed.
 class BoundUse {
  public:
@@ -343,7 +353,7 @@ class BoundUse {
     if (g_bound) return;
     ReleaseSRWLockShared(&g_lock);
     AcquireSRWLockExclusive(&g_lock);
-    if (!g_bound) Bind();
+    if (!g_bound) Unbind(), Bind();
     ReleaseSRWLockExclusive(&g_lock);
     AcquireSRWLockShared(&g_lock);  // a Release() in between leaves every function missing
   }
@@ -400,12 +410,8 @@ HFONT GetNormalFont() noexcept {
 
 void Release() noexcept {
   AcquireSRWLockExclusive(&g_lock);
-  if (g_bound) {
-    if (g_binding.commonLoadedByUs) FreeLibrary(g_binding.common);
-    if (g_binding.widgetLoadedByUs) FreeLibrary(g_binding.widget);
-    g_binding = Binding();
-    g_bound = false;
-  }
+  Unbind();
+  g_bound = false;
   ReleaseSRWLockExclusive(&g_lock);
 }
 

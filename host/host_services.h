@@ -1,12 +1,12 @@
 // Services of the host player that the component calls: the host service provider and the
-// objects it hands out. An operation is bound by its position in the method table (0 to 2 being
-// IUnknown's), so every unused position is held by a placeholder; do not reorder anything here.
+// objects it hands out, and the message a skin window sends. This is all a host implements or
+// calls besides IUpgradeHost (Cadenza_Upgrade.h). An operation is bound by its position in the
+// method table (0 to 2 being IUnknown's), so every unused position is held by a placeholder; do
+// not reorder anything here.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
 #include <unknwn.h>
-
-#include <vector>
 
 // Message a skin window sends to its window for an element event:
 // WPARAM the event id, LPARAM a VARIANT* valid while the message is handled.
@@ -375,67 +375,3 @@ inline constexpr IID IID_IHostServiceProvider = {0x6d44a677, 0x983f, 0x46f3, {0x
 inline constexpr IID IID_IHostSettings = {0x7984e92e, 0x8bea, 0x4b3c, {0xb4, 0x38, 0xf1, 0x6c, 0x8f, 0xbe, 0x87, 0x82}};
 inline constexpr IID IID_IHostAppControl = {0x49c2ab51, 0x5ee4, 0x4381, {0xbf, 0x51, 0x34, 0xea, 0xa8, 0x0d, 0xac, 0x2e}};
 inline constexpr IID IID_IHostSkinWindow = {0x657193b9, 0x93e7, 0x4710, {0xab, 0xf3, 0x30, 0x38, 0x01, 0x9b, 0x0d, 0x8d}};
-
-// The provider's creating operations, by their position in its method table.
-enum class HostObject { Settings = 4, AppControl = 10, SkinWindow = 11, UpgradeHost = 33 };
-
-// Creates the provider into `cachedProvider` when it is still NULL (nothing is cached on failure;
-// a cached pointer is never released). S_OK when a provider is cached.
-HRESULT ObtainHostProvider(IHostServiceProvider*& cachedProvider);
-
-// Obtains one host object: creates the provider into `cachedProvider` when it is still NULL
-// (nothing is cached on failure; the pointer is never released), calls the creating operation,
-// and queries what it returned for `riid` into *ppv. The result is the creating operation's
-// HRESULT (or the provider's creation failure); callers treat a failure and a NULL *ppv alike.
-HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which, REFIID riid,
-                         void** ppv);
-
-template <typename Interface>
-HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which, Interface** pp) {
-  return ObtainHostObject(cachedProvider, which, __uuidof(Interface), reinterpret_cast<void**>(pp));
-}
-
-// Host service providers kept one per COM apartment: a provider (and every object it hands
-// out) is called only from the apartment in which it was created, so a player that uses the
-// component from a second single-threaded apartment gets a provider of that apartment. A
-// player with one thread keeps one provider. A provider whose apartment's thread has ended is
-// forgotten without a call (its apartment is gone; the pointer is left, not released); a
-// thread that later gets the same id gets a provider of its own.
-class HostProviderCache {
- public:
-  HostProviderCache() = default;
-  ~HostProviderCache();  // forgets the providers without calling them (also under the loader lock)
-  HostProviderCache(const HostProviderCache&) = delete;
-  HostProviderCache& operator=(const HostProviderCache&) = delete;
-
-  // The calling apartment's provider, created when it has none (nothing is kept on failure).
-  // The pointer is borrowed: it stays valid while this apartment exists.
-  HRESULT Get(IHostServiceProvider** ppProvider);
-
-  // When nothing of the component lives any more and the library may go: the calling
-  // apartment's provider is released (a call in its own apartment). True when no provider is
-  // kept afterwards; false while another apartment that still lives keeps one, which cannot be
-  // released from here, so the library must stay.
-  bool ReleaseForUnload();
-
- private:
-  struct Entry {
-    APTTYPE kind;    // single-threaded, multithreaded or neutral
-    DWORD threadId;  // a single-threaded apartment's thread; 0 for the process-wide apartments
-    HANDLE thread;   // that thread, to notice its end (NULL for the process-wide apartments)
-    IHostServiceProvider* provider;
-  };
-  // Drops the entries of threads that have ended; their providers are not called.
-  void ForgetEndedThreads();
-
-  SRWLOCK m_lock = SRWLOCK_INIT;
-  std::vector<Entry> m_entries;
-};
-
-// Obtains one host object as above, through the provider of the calling apartment.
-HRESULT ObtainHostObject(HostProviderCache& cache, HostObject which, REFIID riid, void** ppv);
-
-template <typename Interface>
-HRESULT ObtainHostObject(HostProviderCache& cache, HostObject which, Interface** pp) {
-  return ObtainHostObject(cache, which, __uuidof(Interface), reinterpret_cast<void**>(pp));
-}

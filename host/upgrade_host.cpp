@@ -7,7 +7,7 @@
 #include <wrl/client.h>
 
 #include "host/common_libraries.h"
-#include "host/host_services.h"
+#include "host/host_provider_cache.h"
 #include "host/module.h"
 #include "launch/update_commands.h"
 #include "tips/upgrade_tips_wnd.h"

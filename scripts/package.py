@@ -32,6 +32,7 @@ REFERENCE_FILES = [
     ("mfc/CadenzaWidget_MFC.dll", "the same as an MSVC/MFC player exports it (Microsoft ABI, CFont*)"),
     ("Cadenza.exe", "reference player (host service provider, skin engine, main window)"),
     ("CadenzaUpdate.exe", "reference stand-in of the updater (logs the command line it got)"),
+    ("CadenzaSampleRecord.exe", "FOLDER: leaves a downloaded-package record for the updater in FOLDER"),
 ]
 # (path in the package, source: relative to the source tree, or to the x64 build for generated files)
 INCLUDE_FILES = [
@@ -41,6 +42,59 @@ INCLUDE_FILES = [
     ("include/host_services.h", "src", "host/host_services.h"),
     ("include/cadenza_common.h", "src", "host/cadenza_common.h"),
 ]
+
+
+# The package README's path for a player team, from nothing to a prompt that answers.
+FIRST_HOUR = """\
+The first hour: a player's side, in this order
+----------------------------------------------
+Sections named are those of host-contract.md.
+
+1. See the target (10 minutes). Register the reference (above), then
+     x64\\CadenzaSampleRecord.exe C:\\...\\x64     (a waiting package 5.2 for the 5.1 player;
+                                               prints the record's path)
+     x64\\Cadenza.exe check 0
+   The tips window appears in the bottom-right corner; Install starts x64\\CadenzaUpdate.exe,
+   whose line "install ..." lands in CadenzaUpdate.log beside the record. Your player will do
+   exactly this.
+
+2. The two common libraries (section 5). A player built with MSVC and MFC: nothing to do, its
+   own CadenzaCommon.dll and CadenzaWidget_MFC.dll serve the component as they are. A player
+   built with MinGW-w64: the two example files of section 5 compile as they are; check the
+   exported names with objdump -p. Then the requirements of section 1: the executable is
+   Cadenza.exe (with a version resource), and CadenzaUpdate.exe, the component and the two
+   libraries lie in its folder.
+
+3. The service provider and its settings first (section 4). Derive from include/host_services.h;
+   register the provider's class object (CLSID_HostServiceProvider) in every apartment that
+   calls the component; CreateSettings with the four settings methods kept across objects (a
+   new user's GetPromptUpgrade is 1), CreateAppControl with Trigger, GetMainWindow, and
+   GetUpgradeHost handing out the UpgradeHost object you keep. CreateSkinWindow may answer
+   E_NOTIMPL for now. Check: with the sample record in your folder, CheckUpgrade(0) returns
+   S_OK, calls SetPromptedVersion(327682) and writes the log line (section 8) through your Log;
+   no window yet (no skin).
+
+4. The smallest skin engine that makes the window answer (section 4, the skin engine's part and
+   the skin document). BindWindow: subclass the window; PrepareWindow: S_OK; LoadSkin: parse the
+   document (drop its XML declaration), size the window to Window's width and height, move the
+   child control 4097 to DlgItem's rectangle, and paint at least the background and the labels.
+   In the subclass, a left button released over a Button's rectangle sends WM_SKINEVENT with its
+   Event's OnClick id; over the CheckBox it toggles the box and sends 1004 with a VARIANT of
+   VT_BYREF | VT_VARIANT pointing to a VT_I4 of the new state. The last Release of the object
+   removes the subclass: every prompt after an answer brings a new object for the same window
+   (the skin's life cycle). Keep all state per window handle.
+
+5. See the prompt from your player: x64\\CadenzaSampleRecord.exe YOUR_PLAYER_FOLDER, then
+   CheckUpgrade(0) on the player's UI thread, which must keep its message loop running. Check:
+   the window is 258 x 170 in the bottom-right corner and shows the description in four lines;
+   Later calls SetPromptUpgrade(1); ticking the box and Later calls SetPromptUpgrade(0), and the
+   next CheckUpgrade with the same record shows nothing; Install calls ScheduledUpgrade(0) on
+   your object, which starts CadenzaUpdate.exe with /install /newpath "Cadenza"; a CheckUpgrade
+   after an answer shows the window again, drawn and answering. Last, release your objects and
+   call CoFreeUnusedLibraries: with no tips window made, the component unloads (section 6).
+
+The 32-bit player takes the same steps with x86\\ and the i686 compiler.
+""".split("\n")
 
 
 def built_file(build, name):
@@ -93,6 +147,7 @@ def readme(version):
         "Check the files: sha256sum -c SHA256SUMS (in this folder).",
         "",
     ]
+    lines += FIRST_HOUR
     return "\r\n".join(lines)
 
 

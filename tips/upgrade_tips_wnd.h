@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/host_services.h"
+#include "host/host_provider_cache.h"
 #include "tips/rich_edit_control.h"
 #include "tips/window_base.h"
 

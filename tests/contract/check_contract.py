@@ -131,6 +131,29 @@ for lib in libraries:
     check(lib.lower() not in component_imports, f"the component imports from {lib}")
 doc_exports = {lib: doc_gnu[lib] | doc_ms[lib] for lib in libraries}
 
+# The smallest MinGW libraries that section 5 gives: each compiles with this build's compiler
+# and exports exactly the GCC names the document lists for its library.
+import tempfile
+compiler = objdump.replace("objdump", "g++-posix")
+examples = re.findall(r"```cpp\n// (\w+)\.cpp\n(.*?)```", read("docs/host-contract.md"), re.S)
+check(sorted(name for name, _ in examples) == ["CadenzaCommon", "CadenzaWidget_MFC"],
+      f"section 5's examples: {sorted(name for name, _ in examples)}, not one per library")
+with tempfile.TemporaryDirectory() as scratch:
+    for name, code in examples:
+        source, built = Path(scratch) / f"{name}.cpp", Path(scratch) / f"{name}.dll"
+        source.write_text(f"// {name}.cpp\n" + code, encoding="utf-8")
+        define = "CADENZA_COMMON_BUILD" if name == "CadenzaCommon" else "CADENZA_WIDGET_BUILD"
+        made = subprocess.run([compiler, "-std=c++20", "-O2", "-Wall", "-Werror", "-shared", "-DUNICODE",
+                               "-D_UNICODE", f"-D{define}", f"-I{root / 'host'}", "-static", "-o", str(built),
+                               str(source), "-lgdi32"], capture_output=True, text=True)
+        check(made.returncode == 0, f"section 5's {name}.cpp does not compile: {made.stderr.strip()[:600]}")
+        if made.returncode == 0:
+            lib = f"{name}.dll"
+            check(exports(built) == doc_gnu[lib], f"section 5's {name}.cpp exports {sorted(exports(built))}, "
+                                                  f"the document's GCC names {sorted(doc_gnu[lib])}")
+            check(set(imports(built)) <= {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"},
+                  f"section 5's {name}.dll imports {sorted(imports(built))}: more than system DLLs")
+
 # --- Profile keys and file names -----------------------------------------------------------
 for file_name, source, pattern in [
         ("CadenzaUpdate.ini", "store/update_record.cpp", r'L"(UpdateRecord_S_\w+)"'),
@@ -175,6 +198,18 @@ for name, parts in re.findall(r"__CRT_UUID_DECL\((\w+), ([^)]*)\)", header):
     code_guids[name] = guid_from_parts(parts.split(", "))
 m = re.search(r"CLSID_HostServiceProvider = \{\s*(\w+), (\w+), (\w+), \{([^}]*)\}", header)
 code_guids["CLSID_HostServiceProvider"] = guid_from_parts(list(m.groups()[:3]) + m.group(4).split(", "))
+# The application id: the registration tool's replacement for %APPID%, under the name the
+# AppID script gives it and the module name it also registers.
+ids = read("res/component_ids.h")
+code_guids["Cadenza_Upgrade"] = re.search(r'kComponentAppId\[\] = L"(\{[0-9A-F-]{36}\})"', ids).group(1)
+appid_rgs = read("res/Cadenza_Upgrade.rgs")
+for r in rows:
+    if len(r) == 2 and "(AppID" in r[0]:
+        name, module = re.findall(r"`([^`]+)`", r[0])[:2]
+        check(f"'%APPID%' = s '{name}'" in appid_rgs, f"AppID name {name}: not the one of Cadenza_Upgrade.rgs")
+        check(module == "AppID\\" + re.search(r'kComponentInternalName\[\] = L"([^"]+)"', ids).group(1)
+              and f"'{module.split(chr(92))[1]}'" in appid_rgs,
+              f"{module}: not the AppID module key of Cadenza_Upgrade.rgs")
 doc_guids = {}
 for r in rows:
     if len(r) == 2 and re.fullmatch(r"`\{[0-9A-F-]{36}\}`", r[1]):

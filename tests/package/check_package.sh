@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The release package as a host developer gets it: made from the two build folders, unpacked, its
 # checksums verified, every binary of the architecture its folder names, the package's version
-# that of both components; then, in a Wine prefix made for this test alone, the x64 registration
-# tool registers the package's x64 component for the machine, the x64 reference player creates
-# the object by its ProgID and calls CheckUpgrade(0), so does a player that has loaded the
-# package's Microsoft-ABI libraries first, and after unregistering it can no longer.
+# that of both components; the package self-contained (no file carries the build machine's
+# paths, the texts cite no source path and every package path they cite is there, the public
+# header declares only what a host implements or calls, and the headers compile on their own);
+# then, in a Wine prefix made for this test alone, the x64 registration tool registers the
+# package's x64 component for the machine, the x64 reference player creates the object by its
+# ProgID and calls CheckUpgrade(0), so does a player that has loaded the package's Microsoft-ABI
+# libraries first, the README's first step (a sample record, the prompt, Install) reaches the
+# updater, and after unregistering the player can no longer create the object.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
@@ -55,7 +59,7 @@ grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name
 for arch in x64 x86; do
   case $arch in x64) want=pei-x86-64 ;; x86) want=pei-i386 ;; esac
   for f in Cadenza_Upgrade.dll CadenzaRegister.exe CadenzaCommon.dll CadenzaWidget_MFC.dll Cadenza.exe CadenzaUpdate.exe \
-           mfc/CadenzaCommon.dll mfc/CadenzaWidget_MFC.dll; do
+           CadenzaSampleRecord.exe mfc/CadenzaCommon.dll mfc/CadenzaWidget_MFC.dll; do
     format=$("$objdump" -f "$arch/$f" 2>/dev/null | sed -n 's/.*file format //p')
     [ "$format" = "$want" ] || fail "$arch/$f is '$format', not $want"
   done
@@ -67,6 +71,46 @@ for arch in x64 x86; do
   [ "$v" = "$version" ] || fail "$arch/Cadenza_Upgrade.dll is version $v, the package $version"
 done
 [ $failed -eq 0 ] && echo "contents, checksums, architectures and versions: as expected"
+
+# Self-contained: what the package holds, it can be read with alone.
+self_contained=$(python3 - "$root" "$build" "$build_x86" <<'PY'
+import re, sys
+from pathlib import Path
+root, builds = Path(sys.argv[1]).resolve(), [Path(b).resolve() for b in sys.argv[2:]]
+shipped = {str(p.relative_to(".")).replace("\\", "/") for p in Path(".").rglob("*") if p.is_file()}
+problems = []
+# The build machine's paths, as narrow or wide text, in no file (binaries included).
+for name in sorted(shipped):
+    data = Path(name).read_bytes()
+    for path in [str(root)] + [str(b) for b in builds] + ["Z:" + str(b).replace("/", "\\") for b in [root] + builds]:
+        if path.encode() in data or path.encode("utf-16-le") in data:
+            problems.append(f"{name} carries the build path {path}")
+# The texts cite no path of the source tree; every package path they cite is in the package.
+sources = {p.name for p in root.iterdir() if p.is_dir() and not p.name.startswith(".")} - {"include", "x64", "x86"}
+for name in sorted(n for n in shipped if n.endswith((".md", ".txt", ".h", ".idl", ".c"))):
+    text = Path(name).read_text(encoding="utf-8", errors="replace")
+    for cited in sorted(set(re.findall(r"(?<![\w.\\/-])((?:[A-Za-z_][\w.-]*[/\\])+[\w.-]*)", text))):
+        parts = re.split(r"[/\\]", cited)
+        if parts[0] in sources:
+            problems.append(f"{name} cites {cited}, a source path the package does not hold")
+        elif parts[0] in ("include", "x64", "x86") and "." in parts[-1] and cited.replace("\\", "/") not in shipped:
+            problems.append(f"{name} cites {cited}, which the package does not hold")
+# The public header: what a host implements or calls, not the component's own way to its objects.
+header = Path("include/host_services.h").read_text(encoding="utf-8")
+for internal in ("ObtainHostProvider", "ObtainHostObject", "HostProviderCache", "enum class HostObject"):
+    if internal in header:
+        problems.append(f"include/host_services.h declares the component's own {internal}")
+print("\n".join(problems))
+PY
+) || fail "the self-containment check did not run"
+[ -z "$self_contained" ] || fail "the package is not self-contained:
+$self_contained"
+# A host compiles against include/ alone.
+compiler="${objdump%objdump}g++-posix"
+printf '#include <windows.h>\n#include "Cadenza_Upgrade.h"\n#include "host_services.h"\n#include "cadenza_common.h"\nstruct P : IHostServiceProvider {};\nint main() { return WM_SKINEVENT == 0x0BD1 && IID_IUpgradeHost.Data1 != 0 ? 0 : 1; }\n' > "$work/host.cpp"
+"$compiler" -std=c++20 -fsyntax-only -DUNICODE -D_UNICODE -Iinclude "$work/host.cpp" 2>"$work/host.err" \
+  || fail "a host does not compile against include/ alone: $(head -c 800 "$work/host.err")"
+[ $failed -eq 0 ] && echo "self-contained: no build path, no source path cited, only host declarations, include/ compiles alone"
 
 # The x64 half under Wine, in a prefix of its own (made here, with the display of the test run).
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
@@ -94,6 +138,16 @@ echo "$out"
 grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "with the Microsoft-ABI libraries: no CheckUpgrade(0) S_OK"
 grep -Eq 'library strings: made ([1-9][0-9]*), freed \1, not its own but freed through it 0' <<<"$out" \
   || fail "with the Microsoft-ABI libraries: the library's strings did not all come back to it"
+# The README's first step: a sample record beside the package's updater, the prompt, Install.
+record=$(run 'C:\Package\x64\CadenzaSampleRecord.exe' 'C:\Package\x64'); rc=$?
+echo "sample record: $record"; [ $rc -eq 0 ] || fail "CadenzaSampleRecord.exe exited with $rc"
+out=$(run 'C:\Package\x64\Cadenza.exe' check 0 --press install --wait 30); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "the prompt of the first step: the player exited with $rc"
+updater_log="$(dirname "$(run winepath -u "$record")")/CadenzaUpdate.log"
+for _ in $(seq 1 100); do [ -s "$updater_log" ] && break; sleep 0.1; done
+iconv -f UTF-16 -t UTF-8 "$updater_log" 2>/dev/null | grep -q $'^install\t.*/install /newpath "Cadenza"' \
+  || fail "the first step: Install did not reach the updater ($updater_log)"
 out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine /unregister "$dll"); rc=$?
 echo "$out"; [ $rc -eq 0 ] || fail "x64 unregistration exited with $rc"
 out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?

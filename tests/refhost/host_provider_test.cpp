@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "host/host_services.h"
+#include "host/host_provider_cache.h"
 #include "refhost/provider/host_provider.h"
 #include "tests/common/allocation_failure.h"
 #include "tests/common/test_files.h"

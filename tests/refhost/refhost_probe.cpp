@@ -11,7 +11,7 @@
 #include <string>
 
 #include "host/cadenza_common.h"
-#include "host/host_services.h"
+#include "host/host_provider_cache.h"
 #include "refhost/provider/host_provider.h"
 
 namespace {

@@ -8,7 +8,9 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -732,6 +734,127 @@ TEST_F(TipsWindowTest, APromptRightAfterAnAnswerStillAnswers) {
   Press(VK_RETURN);
   EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
+}
+
+// ---- the skin engine's side of each prompt ----
+
+// A skin window of the reference engine that also writes down what the component asks of it:
+// "Create n", "BindWindow n", "PrepareWindow n", "LoadSkin n", "Released n" (n counts the
+// objects), the window handles it got and the last document and script.
+struct SkinCalls {
+  std::vector<std::wstring> calls;
+  std::vector<HWND> windows;
+  std::wstring document, script;
+  int made = 0;
+};
+SkinCalls g_skinCalls;
+
+class RecordingSkinWindow final : public IHostSkinWindow {
+ public:
+  RecordingSkinWindow(Microsoft::WRL::ComPtr<IHostSkinWindow> inner, int number)
+      : inner_(std::move(inner)), number_(number) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IHostSkinWindow) return E_NOINTERFACE;
+    *ppv = static_cast<IHostSkinWindow*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) {
+      Note(L"Released", nullptr);
+      delete this;
+    }
+    return n;
+  }
+  HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override {
+    Note(L"BindWindow", hWnd);
+    return inner_->BindWindow(hWnd);
+  }
+  HRESULT STDMETHODCALLTYPE PrepareWindow(HWND hWnd) override {
+    Note(L"PrepareWindow", hWnd);
+    return inner_->PrepareWindow(hWnd);
+  }
+  HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) override {
+    Note(L"LoadSkin", hWnd);
+    g_skinCalls.document.assign(bstrSkin, SysStringLen(bstrSkin));
+    g_skinCalls.script.assign(bstrScript, SysStringLen(bstrScript));
+    return inner_->LoadSkin(hWnd, bstrSkin, bstrScript);
+  }
+
+ private:
+  void Note(const wchar_t* what, HWND hWnd) {
+    g_skinCalls.calls.push_back(std::wstring(what) + L" " + std::to_wstring(number_));
+    if (hWnd != nullptr) g_skinCalls.windows.push_back(hWnd);
+  }
+  Microsoft::WRL::ComPtr<IHostSkinWindow> inner_;
+  int number_;
+  ULONG refs_ = 1;
+};
+
+HRESULT CreateRecordingSkinWindow(IUnknown** ppSkinWindow) {
+  Microsoft::WRL::ComPtr<IUnknown> made;
+  Microsoft::WRL::ComPtr<IHostSkinWindow> inner;
+  HRESULT hr = CreateSkinWindowObject(made.GetAddressOf());
+  if (FAILED(hr) || FAILED(hr = made.As(&inner))) return hr;
+  const int number = ++g_skinCalls.made;
+  g_skinCalls.calls.push_back(L"Create " + std::to_wstring(number));
+  auto* recording = new (std::nothrow) RecordingSkinWindow(std::move(inner), number);
+  if (recording == nullptr) return E_OUTOFMEMORY;
+  *ppSkinWindow = static_cast<IHostSkinWindow*>(recording);
+  return S_OK;
+}
+
+// With CADENZA_SKIN_DOCUMENT_DUMP set, the document and script as LoadSkin got them, and the
+// module path its images name, go to standard output as UTF-8 between marker lines, for the
+// host contract's check of its skin document section (tests/contract/check_skin_document.py).
+void DumpSkinForContractCheck(const std::wstring& modulePath) {
+  if (GetEnvironmentVariableW(L"CADENZA_SKIN_DOCUMENT_DUMP", nullptr, 0) == 0) return;
+  const auto utf8 = [](const std::wstring& text) {
+    std::string bytes(static_cast<size_t>(text.size()) * 4 + 1, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(),
+        static_cast<int>(text.size()), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
+    return bytes;
+  };
+  const std::string out = "\n=== module path\n" + utf8(modulePath) + "\n=== document\n" +
+                          utf8(g_skinCalls.document) + "=== script\n" + utf8(g_skinCalls.script) +
+                          "=== end\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+}
+
+// Every prompt after an answer sets the skin up again on the same, still living window: a new
+// skin object, bound, prepared and loaded with the same document, the one before released
+// once the answer's tear-down ran. What the host contract's life cycle says.
+TEST_F(TipsWindowTest, EachPromptAfterAnAnswerSkinsTheSameWindowWithANewObject) {
+  Show(L"第一次提示");  // with the reference engine's object of the fixture
+  Event(kEventLater);
+  FinishTearDown();
+  g_skinCalls = SkinCalls();
+  testing_support::FakeHost().createSkinWindow = CreateRecordingSkinWindow;
+
+  std::vector<std::wstring> documents;
+  for (int prompt = 1; prompt <= 2; ++prompt) {
+    Show(L"提示");
+    ASSERT_TRUE(IsWindowVisible(hwnd_));
+    documents.push_back(g_skinCalls.document);
+    EXPECT_EQ(0, Event(prompt == 1 ? kEventClose : kEventLater));
+    FinishTearDown();
+    EXPECT_TRUE(IsWindow(hwnd_)) << "the window lives on after the tear-down";
+    EXPECT_FALSE(IsWindowVisible(hwnd_));
+  }
+  const std::vector<std::wstring> expected = {
+      L"Create 1", L"BindWindow 1", L"PrepareWindow 1", L"LoadSkin 1", L"Released 1",
+      L"Create 2", L"BindWindow 2", L"PrepareWindow 2", L"LoadSkin 2", L"Released 2"};
+  EXPECT_EQ(expected, g_skinCalls.calls);
+  EXPECT_EQ(std::vector<HWND>(6, hwnd_), g_skinCalls.windows);
+  ASSERT_EQ(2u, documents.size());
+  EXPECT_EQ(documents[0], documents[1]);
+  EXPECT_EQ(0u, documents[0].find(L"<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<theme"));
+  DumpSkinForContractCheck(cadenza::GetExeFolder() + L"Cadenza_Upgrade.dll");
 }
 
 // ---- accessibility clients ----

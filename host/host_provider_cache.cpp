@@ -1,5 +1,5 @@
-// Obtaining a host object through the host service provider.
-#include "host/host_services.h"
+// The host service providers kept per apartment, and obtaining a host object through one.
+#include "host/host_provider_cache.h"
 
 #include <wrl/client.h>
 
