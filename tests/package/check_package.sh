@@ -8,7 +8,8 @@
 # package's x64 component for the machine, the x64 reference player creates the object by its
 # ProgID and calls CheckUpgrade(0), so does a player that has loaded the package's Microsoft-ABI
 # libraries first, the README's first step (a sample record, the prompt, Install) reaches the
-# updater, and after unregistering the player can no longer create the object.
+# updater, a player with the contract's example libraries (built from the package) prompts and
+# logs, and after unregistering the player can no longer create the object.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
@@ -148,6 +149,31 @@ updater_log="$(dirname "$(run winepath -u "$record")")/CadenzaUpdate.log"
 for _ in $(seq 1 100); do [ -s "$updater_log" ] && break; sleep 0.1; done
 iconv -f UTF-16 -t UTF-8 "$updater_log" 2>/dev/null | grep -q $'^install\t.*/install /newpath "Cadenza"' \
   || fail "the first step: Install did not reach the updater ($updater_log)"
+# The contract's smallest MinGW libraries, built from the package alone (its host-contract.md and
+# include/), serve a player: the prompt shows and their Log writes the log line as the component
+# means it (a narrow reading of its %s would leave one character or garbage).
+mkdir -p "$prefix/drive_c/ExamplePlayer"
+python3 - "$top/host-contract.md" "$work" <<'PY' || fail "the contract's example libraries could not be taken out"
+import re, sys
+from pathlib import Path
+for name, code in re.findall(r"```cpp\n// (\w+)\.cpp\n(.*?)```", Path(sys.argv[1]).read_text(encoding="utf-8"), re.S):
+    Path(sys.argv[2], name + ".cpp").write_text(code, encoding="utf-8")
+PY
+for lib in CadenzaCommon:CADENZA_COMMON_BUILD CadenzaWidget_MFC:CADENZA_WIDGET_BUILD; do
+  "$compiler" -std=c++20 -O2 -shared -DUNICODE -D_UNICODE "-D${lib#*:}" -Iinclude -static \
+    -o "$prefix/drive_c/ExamplePlayer/${lib%%:*}.dll" "$work/${lib%%:*}.cpp" -lgdi32 2>"$work/example.err" \
+    || fail "the contract's ${lib%%:*}.cpp does not build from the package: $(head -c 800 "$work/example.err")"
+done
+cp "$top/x64/Cadenza.exe" "$top/x64/CadenzaUpdate.exe" "$top/x64/Cadenza_Upgrade.dll" "$prefix/drive_c/ExamplePlayer/"
+run 'C:\Package\x64\CadenzaSampleRecord.exe' 'C:\ExamplePlayer' >/dev/null || fail "no sample record for the example player"
+out=$(run 'C:\ExamplePlayer\Cadenza.exe' check 0 --direct --preload --press later --wait 30); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "the player with the contract's example libraries exited with $rc"
+grep -q 'the tips window is shown' <<<"$out" || fail "with the contract's example libraries: no prompt"
+music=$(find "$prefix/drive_c/users" -ipath '*/temp/music.txt' 2>/dev/null | head -n 1)  # GetTempPathW's folder
+head -n 1 "${music:-/dev/null}" | grep -q '^Upgrade Content:Cadenza 5.2 新版本更新内容：' \
+  || fail "the example Log did not write the component's log line: $(head -c 200 "${music:-/dev/null}")"
+
 out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine /unregister "$dll"); rc=$?
 echo "$out"; [ $rc -eq 0 ] || fail "x64 unregistration exited with $rc"
 out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
