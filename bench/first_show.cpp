@@ -5,8 +5,8 @@
 
 #include "bench/bench_clock.h"
 #include "bench/window_wait.h"
-#include "refhost/provider/host_provider.h"
 #include "tests/common/test_files.h"
+#include "tips/upgrade_tips_wnd.h"
 
 namespace bench {
 
@@ -65,10 +65,18 @@ BOOL CALLBACK ChildNeedsPaint(HWND child, LPARAM needs) {
   return TRUE;
 }
 
-bool Painted(HWND window) {
-  bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
-  EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
-  return !needs;
+constexpr wchar_t kMainClass[] = L"CadenzaBenchMainWindow";
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    if (HDC dc = BeginPaint(window, &paint)) {
+      FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_WINDOW));
+      EndPaint(window, &paint);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Where a window is, for a failure message.
@@ -85,14 +93,51 @@ std::string Where(HWND window) {
 
 }  // namespace
 
+bool Painted(HWND window) {
+  bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
+  EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
+  return !needs;
+}
+
+FirstShowHost::FirstShowHost(const std::wstring& profilePath) : services_(profilePath) {}
+
+// The main window, its libraries and the tips window it owns go with the process, as the
+// component's window does at a player's exit.
+FirstShowHost::~FirstShowHost() = default;
+
+std::string FirstShowHost::SetUp() {
+  if (FAILED(services_.Register())) return "host provider not registered";
+  const std::wstring folder = ProgramFolder();
+  common_ = LoadLibraryW((folder + L"CadenzaCommon.dll").c_str());
+  widget_ = LoadLibraryW((folder + L"CadenzaWidget_MFC.dll").c_str());
+  if (common_ == nullptr || widget_ == nullptr) return "the host's common libraries not loaded";
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = MainWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kMainClass;
+  RegisterClassExW(&wc);
+  main_ = CreateWindowExW(0, kMainClass, L"Cadenza", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                          640, 480, nullptr, nullptr, wc.hInstance, nullptr);
+  if (main_ == nullptr) return "the host's main window not created";
+  UpdateWindow(main_);
+  if (!PumpUntil([&] { return IsWindowVisible(main_) && Painted(main_); }, 10000))
+    return "the host's main window not painted";
+  DrainMessages();
+  services_.SetMainWindow(main_);
+  return std::string();
+}
+
 int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profilePath,
-                      int shownCalls) {
+                      const std::wstring& foldedPath, int shownCalls) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
     return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
   {
-    refhost::HostServices services(profilePath);  // prompting on: the profile starts empty
-    if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
+    FirstShowHost hostSide(profilePath);  // prompting on: the profile starts empty
+    const std::string setUp = hostSide.SetUp();
+    if (!setUp.empty()) return FailChild(resultPath, setUp);
 
     ComponentClient client;
     std::string error;
@@ -127,6 +172,17 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     if (g_timeline.created == 0 || g_timeline.showing == 0 || g_timeline.shown == 0)
       return FailChild(resultPath, "the tips window's creation or show was not seen");
 
+    // The text the floor's control is given.
+    const HWND content = GetDlgItem(g_timeline.tips, IDC_UPGRADE_CONTENT);
+    std::wstring folded(static_cast<size_t>(GetWindowTextLengthW(content)) + 1, L'\0');
+    folded.resize(static_cast<size_t>(GetWindowTextW(content, folded.data(), static_cast<int>(folded.size()))));
+    if (folded.empty() ||
+        !testing_support::WriteBytes(foldedPath, std::string(reinterpret_cast<const char*>(folded.data()),
+                                                             folded.size() * sizeof(wchar_t))))
+      return FailChild(resultPath, "the folded text could not be kept");
+    if (GetWindow(g_timeline.tips, GW_OWNER) != hostSide.MainWindow())
+      return FailChild(resultPath, "the tips window is not owned by the host's main window");
+
     Values figures{
         {"call_returned_ms", Milliseconds(returned - start)},
         {"visible_placed_ms", Milliseconds(visible - start)},
@@ -135,6 +191,7 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
         {"create_skin_ms", Milliseconds(g_timeline.created - g_timeline.firstMessage)},
         {"fold_ms", Milliseconds(g_timeline.showing - g_timeline.created)},
         {"show_place_ms", Milliseconds(g_timeline.shown - g_timeline.showing)},
+        {"show_visible_ms", Milliseconds(visible - g_timeline.showing)},
     };
 
     // Further checks while the window is up: each sets the content again and shows it again.
@@ -176,8 +233,8 @@ bool MeasureFirstShow(const std::wstring& workFolder, int run, int shownCalls, V
                       std::string& error) {
   const std::wstring resultPath = workFolder + L"first_show_" + std::to_wstring(run) + L".txt";
   const std::wstring profilePath = workFolder + L"profile_" + std::to_wstring(run) + L".ini";
-  return RunChild(L"--first-show-child \"" + resultPath + L"\" \"" + profilePath + L"\" " +
-                      std::to_wstring(shownCalls),
+  return RunChild(L"--first-show-child \"" + resultPath + L"\" \"" + profilePath + L"\" \"" +
+                      workFolder + L"folded.txt\" " + std::to_wstring(shownCalls),
                   resultPath, kChildTimeoutMs, "first-show", figures, error);
 }
 
