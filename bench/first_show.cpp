@@ -17,8 +17,10 @@ constexpr DWORD kShowTimeoutMs = 10000;
 
 // Moments of the first show, taken by the thread's message hooks; 0 until seen.
 struct Timeline {
-  HMODULE component = nullptr;
+  HMODULE component = nullptr;  // whose window class the watched window has
+  HWND excluded = nullptr;       // the host's main window
   HWND tips = nullptr;
+  HHOOK before = nullptr, after = nullptr;
   double firstMessage = 0;  // the window is being created
   double created = 0;       // WM_CREATE handled: content control made, skin loaded
   double showing = 0;       // WM_SHOWWINDOW sent: the description is folded in
@@ -29,7 +31,8 @@ Timeline g_timeline;
 // The tips window is the top-level window whose class the component registered.
 bool IsTipsWindow(HWND window) {
   if (g_timeline.tips != nullptr) return window == g_timeline.tips;
-  if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) != g_timeline.component ||
+  if (window == g_timeline.excluded ||
+      reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) != g_timeline.component ||
       (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
     return false;
   g_timeline.tips = window;
@@ -37,9 +40,13 @@ bool IsTipsWindow(HWND window) {
   return true;
 }
 
+struct TraceEntry { double t; HWND w; UINT m; };
+TraceEntry g_trace[4000];
+int g_traced = 0;
 LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (g_traced < 4000) g_trace[g_traced++] = {NowMicroseconds(), message->hwnd, message->message};
     if (IsTipsWindow(message->hwnd) && message->message == WM_SHOWWINDOW && message->wParam &&
         g_timeline.showing == 0)
       g_timeline.showing = NowMicroseconds();
@@ -93,6 +100,20 @@ std::string Where(HWND window) {
 
 }  // namespace
 
+void StartShowHooks(HMODULE classModule, HWND excluded) {
+  g_timeline = Timeline();
+  g_timeline.component = classModule;
+  g_timeline.excluded = excluded;
+  g_timeline.before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
+  g_timeline.after = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+}
+
+void StopShowHooks() {
+  if (g_timeline.after != nullptr) UnhookWindowsHookEx(g_timeline.after);
+  if (g_timeline.before != nullptr) UnhookWindowsHookEx(g_timeline.before);
+  g_timeline.after = g_timeline.before = nullptr;
+}
+
 bool Painted(HWND window) {
   bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
   EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
@@ -145,10 +166,7 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
       return FailChild(resultPath, "UpgradeHost not created");
-    g_timeline.component = GetModuleHandleW(L"Cadenza_Upgrade.dll");
-
-    HHOOK before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
-    HHOOK after = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    StartShowHooks(GetModuleHandleW(L"Cadenza_Upgrade.dll"), hostSide.MainWindow());
     const double start = NowMicroseconds();
     const HRESULT hr = host->CheckUpgrade(0);
     const double returned = NowMicroseconds();
@@ -163,8 +181,16 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     double painted = 0;
     if (shown && PumpUntil([&] { return Painted(g_timeline.tips); }, kShowTimeoutMs))
       painted = NowMicroseconds();
-    UnhookWindowsHookEx(after);
-    UnhookWindowsHookEx(before);
+    StopShowHooks();
+    if (GetEnvironmentVariableW(L"CADENZA_BENCH_TRACE", nullptr, 0)) {
+      FILE* f = _wfopen(L"C:\\first_show_trace.txt", L"w");
+      for (int i = 0; i < g_traced; ++i) {
+        wchar_t cls[64] = {};
+        GetClassNameW(g_trace[i].w, cls, 64);
+        fprintf(f, "%9.3f %ls %04x\n", (g_trace[i].t - start) / 1000.0, cls, g_trace[i].m);
+      }
+      fclose(f);
+    }
 
     if (hr != S_OK) return FailChild(resultPath, "CheckUpgrade did not return S_OK");
     if (g_timeline.tips == nullptr) return FailChild(resultPath, "no tips window was created");

@@ -147,6 +147,7 @@ int RunFirstShowFloorChild(const std::wstring& resultPath, const std::wstring& p
     BCRYPT_ALG_HANDLE md5 = nullptr;
 
     bool ok = true;
+    StartShowHooks(GetModuleHandleW(nullptr), hostSide.MainWindow());
     const double start = NowMicroseconds();
 
     // The lookup.
@@ -279,6 +280,7 @@ int RunFirstShowFloorChild(const std::wstring& resultPath, const std::wstring& p
         },
         kShowTimeoutMs);
     if (shown && PumpUntil([&] { return Painted(popup); }, kShowTimeoutMs)) painted = NowMicroseconds();
+    StopShowHooks();
 
     if (md5 != nullptr) BCryptCloseAlgorithmProvider(md5, 0);
     if (!ok) return FailChild(resultPath, "a call of the floor failed");
