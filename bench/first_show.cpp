@@ -40,13 +40,9 @@ bool IsTipsWindow(HWND window) {
   return true;
 }
 
-struct TraceEntry { double t; HWND w; UINT m; };
-TraceEntry g_trace[4000];
-int g_traced = 0;
 LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (g_traced < 4000) g_trace[g_traced++] = {NowMicroseconds(), message->hwnd, message->message};
     if (IsTipsWindow(message->hwnd) && message->message == WM_SHOWWINDOW && message->wParam &&
         g_timeline.showing == 0)
       g_timeline.showing = NowMicroseconds();
@@ -182,15 +178,6 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     if (shown && PumpUntil([&] { return Painted(g_timeline.tips); }, kShowTimeoutMs))
       painted = NowMicroseconds();
     StopShowHooks();
-    if (GetEnvironmentVariableW(L"CADENZA_BENCH_TRACE", nullptr, 0)) {
-      FILE* f = _wfopen(L"C:\\first_show_trace.txt", L"w");
-      for (int i = 0; i < g_traced; ++i) {
-        wchar_t cls[64] = {};
-        GetClassNameW(g_trace[i].w, cls, 64);
-        fprintf(f, "%9.3f %ls %04x\n", (g_trace[i].t - start) / 1000.0, cls, g_trace[i].m);
-      }
-      fclose(f);
-    }
 
     if (hr != S_OK) return FailChild(resultPath, "CheckUpgrade did not return S_OK");
     if (g_timeline.tips == nullptr) return FailChild(resultPath, "no tips window was created");

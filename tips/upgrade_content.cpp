@@ -75,14 +75,14 @@ int CUpgradeTipsWnd::VisibleLines(int nCount) const {
   const HWND content = m_ctrlContent.GetSafeHwnd();
   if (content == nullptr || !GetClientRect(content, &rc) || rc.bottom <= 0) return kVisibleLines;
   if (nCount <= kVisibleLines) m_ctrlContent.SetWindowText(L"x\r\nx\r\nx\r\nx\r\nx");
-  int nLines = 0;
-  for (int k = 1; k <= kVisibleLines; ++k) {
+  // Lines start lower and lower: the last line that starts in the area is found from the
+  // fourth backwards, which is one look when all four show.
+  for (int k = kVisibleLines; k > 1; --k) {
     POINTL at = {};
     m_ctrlContent.Send(EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), m_ctrlContent.LineIndex(k));
-    if (at.y > rc.bottom) break;
-    nLines = k;
+    if (at.y <= rc.bottom) return k;
   }
-  return std::max(nLines, 1);
+  return 1;
 }
 
 bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) const {
