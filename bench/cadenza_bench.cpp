@@ -41,7 +41,7 @@ constexpr int kMostWarmUpCalls = 100;
 struct Options {
   int calls = 2000;
   int leakCalls = 10000;
-  int firstShowRuns = 5;
+  int firstShowRuns = 15;
   int shownCalls = 1000;
   int loadCycles = 1000;
   int foldRounds = 5;
