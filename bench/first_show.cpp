@@ -15,12 +15,16 @@ namespace {
 constexpr DWORD kChildTimeoutMs = 120000;
 constexpr DWORD kShowTimeoutMs = 10000;
 
-// Moments of the first show, taken by the thread's message hooks; 0 until seen.
+// Moments of the first show, 0 until seen. A creation hook (called only at a window's
+// creation, activation and the like) finds the window as it is made and subclasses it; the
+// subclass takes the moments of its messages. No hook runs for every message: under Wine each
+// hooked message costs calls to the server, which would weigh on whichever side sends more.
 struct Timeline {
   HMODULE component = nullptr;  // whose window class the watched window has
   HWND excluded = nullptr;       // the host's main window
   HWND tips = nullptr;
-  HHOOK before = nullptr, after = nullptr;
+  HHOOK creation = nullptr;
+  WNDPROC original = nullptr;   // the watched window's procedure
   double firstMessage = 0;  // the window is being created
   double created = 0;       // WM_CREATE handled: content control made, skin loaded
   double showing = 0;       // WM_SHOWWINDOW sent: the description is folded in
@@ -30,34 +34,29 @@ Timeline g_timeline;
 
 // The tips window is the top-level window whose class the component registered.
 bool IsTipsWindow(HWND window) {
-  if (g_timeline.tips != nullptr) return window == g_timeline.tips;
-  if (window == g_timeline.excluded ||
-      reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) != g_timeline.component ||
-      (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
-    return false;
-  g_timeline.tips = window;
-  g_timeline.firstMessage = NowMicroseconds();
-  return true;
+  return window != g_timeline.excluded &&
+         reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) == g_timeline.component &&
+         !(GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD);
 }
 
-LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (IsTipsWindow(message->hwnd) && message->message == WM_SHOWWINDOW && message->wParam &&
-        g_timeline.showing == 0)
-      g_timeline.showing = NowMicroseconds();
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
+LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SHOWWINDOW && wParam && g_timeline.showing == 0)
+    g_timeline.showing = NowMicroseconds();
+  const LRESULT result = CallWindowProcW(g_timeline.original, window, message, wParam, lParam);
+  if (message == WM_CREATE && g_timeline.created == 0) g_timeline.created = NowMicroseconds();
+  if (message == WM_SHOWWINDOW && wParam && g_timeline.shown == 0)
+    g_timeline.shown = NowMicroseconds();
+  return result;
 }
 
-LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (message->hwnd == g_timeline.tips) {
-      if (message->message == WM_CREATE && g_timeline.created == 0)
-        g_timeline.created = NowMicroseconds();
-      if (message->message == WM_SHOWWINDOW && message->wParam && g_timeline.shown == 0)
-        g_timeline.shown = NowMicroseconds();
+LRESULT CALLBACK WindowCreation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && g_timeline.tips == nullptr) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    if (IsTipsWindow(window)) {
+      g_timeline.firstMessage = NowMicroseconds();
+      g_timeline.tips = window;
+      g_timeline.original = reinterpret_cast<WNDPROC>(
+          SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -100,14 +99,13 @@ void StartShowHooks(HMODULE classModule, HWND excluded) {
   g_timeline = Timeline();
   g_timeline.component = classModule;
   g_timeline.excluded = excluded;
-  g_timeline.before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
-  g_timeline.after = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+  g_timeline.creation = SetWindowsHookExW(WH_CBT, WindowCreation, nullptr, GetCurrentThreadId());
 }
 
+// The subclass stays: the window's later messages go through it unchanged.
 void StopShowHooks() {
-  if (g_timeline.after != nullptr) UnhookWindowsHookEx(g_timeline.after);
-  if (g_timeline.before != nullptr) UnhookWindowsHookEx(g_timeline.before);
-  g_timeline.after = g_timeline.before = nullptr;
+  if (g_timeline.creation != nullptr) UnhookWindowsHookEx(g_timeline.creation);
+  g_timeline.creation = nullptr;
 }
 
 bool Painted(HWND window) {

@@ -33,10 +33,9 @@ class FirstShowHost {
   HWND main_ = nullptr;
 };
 
-// The thread's message hooks that time the first show's phases, installed for the timed part
-// of both kinds of child alike (in Wine every hooked message costs calls to the server, so
-// the floor carries the same instrument). They watch the first top-level window, other than
-// the excluded one, whose class classModule registered.
+// What times the first show's phases, installed for the timed part of both kinds of child
+// alike: a creation hook that subclasses the first top-level window, other than the excluded
+// one, whose class classModule registered.
 void StartShowHooks(HMODULE classModule, HWND excluded);
 void StopShowHooks();
 
