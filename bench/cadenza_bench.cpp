@@ -405,6 +405,13 @@ int wmain(int argc, wchar_t** argv) {
       printf("    first show / floor: %.2f (painted %.2f)   target <= %.1fx floor: %s\n", ratio,
              Median(runs, "painted_ms") / Median(floors, "painted_ms"), kFirstShowTargetRatio,
              met ? "met" : "NOT MET");
+      auto each = [](const std::vector<Values>& list, const char* name) {
+        std::string text;
+        for (const Values& v : list) text += " " + v.at(name).substr(0, v.at(name).find('.') + 2);
+        return text;
+      };
+      printf("    each process in turn, first show:%s\n                         floor:%s\n",
+             each(runs, "visible_placed_ms").c_str(), each(floors, "visible_placed_ms").c_str());
       printf("    where it goes, first show / floor (median ms): before the window %.1f / %.1f"
              " (floor: lookup %.1f, settings %.1f, log %.1f); window, control and skin %.1f / %.1f;"
              " text %.1f / %.1f; show until visible %.1f / %.1f\n",
