@@ -5,8 +5,8 @@
 
 #include "bench/bench_clock.h"
 #include "bench/window_wait.h"
-#include "refhost/provider/host_provider.h"
 #include "tests/common/test_files.h"
+#include "tips/upgrade_tips_wnd.h"
 
 namespace bench {
 
@@ -15,10 +15,16 @@ namespace {
 constexpr DWORD kChildTimeoutMs = 120000;
 constexpr DWORD kShowTimeoutMs = 10000;
 
-// Moments of the first show, taken by the thread's message hooks; 0 until seen.
+// Moments of the first show, 0 until seen. A creation hook (called only at a window's
+// creation, activation and the like) finds the window as it is made and subclasses it; the
+// subclass takes the moments of its messages. No hook runs for every message: under Wine each
+// hooked message costs calls to the server, which would weigh on whichever side sends more.
 struct Timeline {
-  HMODULE component = nullptr;
+  HMODULE component = nullptr;  // whose window class the watched window has
+  HWND excluded = nullptr;       // the host's main window
   HWND tips = nullptr;
+  HHOOK creation = nullptr;
+  WNDPROC original = nullptr;   // the watched window's procedure
   double firstMessage = 0;  // the window is being created
   double created = 0;       // WM_CREATE handled: content control made, skin loaded
   double showing = 0;       // WM_SHOWWINDOW sent: the description is folded in
@@ -28,33 +34,29 @@ Timeline g_timeline;
 
 // The tips window is the top-level window whose class the component registered.
 bool IsTipsWindow(HWND window) {
-  if (g_timeline.tips != nullptr) return window == g_timeline.tips;
-  if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) != g_timeline.component ||
-      (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
-    return false;
-  g_timeline.tips = window;
-  g_timeline.firstMessage = NowMicroseconds();
-  return true;
+  return window != g_timeline.excluded &&
+         reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) == g_timeline.component &&
+         !(GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD);
 }
 
-LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (IsTipsWindow(message->hwnd) && message->message == WM_SHOWWINDOW && message->wParam &&
-        g_timeline.showing == 0)
-      g_timeline.showing = NowMicroseconds();
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
+LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SHOWWINDOW && wParam && g_timeline.showing == 0)
+    g_timeline.showing = NowMicroseconds();
+  const LRESULT result = CallWindowProcW(g_timeline.original, window, message, wParam, lParam);
+  if (message == WM_CREATE && g_timeline.created == 0) g_timeline.created = NowMicroseconds();
+  if (message == WM_SHOWWINDOW && wParam && g_timeline.shown == 0)
+    g_timeline.shown = NowMicroseconds();
+  return result;
 }
 
-LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-    if (message->hwnd == g_timeline.tips) {
-      if (message->message == WM_CREATE && g_timeline.created == 0)
-        g_timeline.created = NowMicroseconds();
-      if (message->message == WM_SHOWWINDOW && message->wParam && g_timeline.shown == 0)
-        g_timeline.shown = NowMicroseconds();
+LRESULT CALLBACK WindowCreation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && g_timeline.tips == nullptr) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    if (IsTipsWindow(window)) {
+      g_timeline.firstMessage = NowMicroseconds();
+      g_timeline.tips = window;
+      g_timeline.original = reinterpret_cast<WNDPROC>(
+          SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -65,10 +67,18 @@ BOOL CALLBACK ChildNeedsPaint(HWND child, LPARAM needs) {
   return TRUE;
 }
 
-bool Painted(HWND window) {
-  bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
-  EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
-  return !needs;
+constexpr wchar_t kMainClass[] = L"CadenzaBenchMainWindow";
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    if (HDC dc = BeginPaint(window, &paint)) {
+      FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_WINDOW));
+      EndPaint(window, &paint);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Where a window is, for a failure message.
@@ -85,14 +95,64 @@ std::string Where(HWND window) {
 
 }  // namespace
 
+void StartShowHooks(HMODULE classModule, HWND excluded) {
+  g_timeline = Timeline();
+  g_timeline.component = classModule;
+  g_timeline.excluded = excluded;
+  g_timeline.creation = SetWindowsHookExW(WH_CBT, WindowCreation, nullptr, GetCurrentThreadId());
+}
+
+// The subclass stays: the window's later messages go through it unchanged.
+void StopShowHooks() {
+  if (g_timeline.creation != nullptr) UnhookWindowsHookEx(g_timeline.creation);
+  g_timeline.creation = nullptr;
+}
+
+bool Painted(HWND window) {
+  bool needs = GetUpdateRect(window, nullptr, FALSE) != FALSE;
+  EnumChildWindows(window, ChildNeedsPaint, reinterpret_cast<LPARAM>(&needs));
+  return !needs;
+}
+
+FirstShowHost::FirstShowHost(const std::wstring& profilePath) : services_(profilePath) {}
+
+// The main window, its libraries and the tips window it owns go with the process, as the
+// component's window does at a player's exit.
+FirstShowHost::~FirstShowHost() = default;
+
+std::string FirstShowHost::SetUp() {
+  if (FAILED(services_.Register())) return "host provider not registered";
+  const std::wstring folder = ProgramFolder();
+  common_ = LoadLibraryW((folder + L"CadenzaCommon.dll").c_str());
+  widget_ = LoadLibraryW((folder + L"CadenzaWidget_MFC.dll").c_str());
+  if (common_ == nullptr || widget_ == nullptr) return "the host's common libraries not loaded";
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = MainWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kMainClass;
+  RegisterClassExW(&wc);
+  main_ = CreateWindowExW(0, kMainClass, L"Cadenza", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                          640, 480, nullptr, nullptr, wc.hInstance, nullptr);
+  if (main_ == nullptr) return "the host's main window not created";
+  UpdateWindow(main_);
+  if (!PumpUntil([&] { return IsWindowVisible(main_) && Painted(main_); }, 10000))
+    return "the host's main window not painted";
+  DrainMessages();
+  services_.SetMainWindow(main_);
+  return std::string();
+}
+
 int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profilePath,
-                      int shownCalls) {
+                      const std::wstring& foldedPath, int shownCalls) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
     return FailChild(resultPath, "CoInitializeEx failed");
   int exitCode = 0;
   {
-    refhost::HostServices services(profilePath);  // prompting on: the profile starts empty
-    if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
+    FirstShowHost hostSide(profilePath);  // prompting on: the profile starts empty
+    const std::string setUp = hostSide.SetUp();
+    if (!setUp.empty()) return FailChild(resultPath, setUp);
 
     ComponentClient client;
     std::string error;
@@ -100,10 +160,7 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
       return FailChild(resultPath, "UpgradeHost not created");
-    g_timeline.component = GetModuleHandleW(L"Cadenza_Upgrade.dll");
-
-    HHOOK before = SetWindowsHookExW(WH_CALLWNDPROC, BeforeMessage, nullptr, GetCurrentThreadId());
-    HHOOK after = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    StartShowHooks(GetModuleHandleW(L"Cadenza_Upgrade.dll"), hostSide.MainWindow());
     const double start = NowMicroseconds();
     const HRESULT hr = host->CheckUpgrade(0);
     const double returned = NowMicroseconds();
@@ -118,14 +175,24 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
     double painted = 0;
     if (shown && PumpUntil([&] { return Painted(g_timeline.tips); }, kShowTimeoutMs))
       painted = NowMicroseconds();
-    UnhookWindowsHookEx(after);
-    UnhookWindowsHookEx(before);
+    StopShowHooks();
 
     if (hr != S_OK) return FailChild(resultPath, "CheckUpgrade did not return S_OK");
     if (g_timeline.tips == nullptr) return FailChild(resultPath, "no tips window was created");
     if (!shown) return FailChild(resultPath, "the tips window was not shown in the corner: " + Where(g_timeline.tips));
     if (g_timeline.created == 0 || g_timeline.showing == 0 || g_timeline.shown == 0)
       return FailChild(resultPath, "the tips window's creation or show was not seen");
+
+    // The text the floor's control is given.
+    const HWND content = GetDlgItem(g_timeline.tips, IDC_UPGRADE_CONTENT);
+    std::wstring folded(static_cast<size_t>(GetWindowTextLengthW(content)) + 1, L'\0');
+    folded.resize(static_cast<size_t>(GetWindowTextW(content, folded.data(), static_cast<int>(folded.size()))));
+    if (folded.empty() ||
+        !testing_support::WriteBytes(foldedPath, std::string(reinterpret_cast<const char*>(folded.data()),
+                                                             folded.size() * sizeof(wchar_t))))
+      return FailChild(resultPath, "the folded text could not be kept");
+    if (GetWindow(g_timeline.tips, GW_OWNER) != hostSide.MainWindow())
+      return FailChild(resultPath, "the tips window is not owned by the host's main window");
 
     Values figures{
         {"call_returned_ms", Milliseconds(returned - start)},
@@ -135,6 +202,7 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
         {"create_skin_ms", Milliseconds(g_timeline.created - g_timeline.firstMessage)},
         {"fold_ms", Milliseconds(g_timeline.showing - g_timeline.created)},
         {"show_place_ms", Milliseconds(g_timeline.shown - g_timeline.showing)},
+        {"show_visible_ms", Milliseconds(visible - g_timeline.showing)},
     };
 
     // Further checks while the window is up: each sets the content again and shows it again.
@@ -176,8 +244,8 @@ bool MeasureFirstShow(const std::wstring& workFolder, int run, int shownCalls, V
                       std::string& error) {
   const std::wstring resultPath = workFolder + L"first_show_" + std::to_wstring(run) + L".txt";
   const std::wstring profilePath = workFolder + L"profile_" + std::to_wstring(run) + L".ini";
-  return RunChild(L"--first-show-child \"" + resultPath + L"\" \"" + profilePath + L"\" " +
-                      std::to_wstring(shownCalls),
+  return RunChild(L"--first-show-child \"" + resultPath + L"\" \"" + profilePath + L"\" \"" +
+                      workFolder + L"folded.txt\" " + std::to_wstring(shownCalls),
                   resultPath, kChildTimeoutMs, "first-show", figures, error);
 }
 

@@ -2,6 +2,7 @@
 #include "bench/platform_floor.h"
 
 #include <shlobj.h>
+#include <bcrypt.h>
 #include <wincrypt.h>
 
 namespace bench {
@@ -24,7 +25,7 @@ std::wstring Lower(std::wstring text) {
 const char* FloorPartName(FloorPart part) {
   switch (part) {
     case kAppData: return "SHGetSpecialFolderPathW";
-    case kMd5: return "MD5 (CryptoAPI)";
+    case kMd5: return "MD5 (CNG)";
     case kProbe: return "folder probe";
     case kOpen: return "record open";
     case kReads: return "profile reads";
@@ -65,15 +66,24 @@ PlatformFloor::PlatformFloor(const std::wstring& updaterFolder, const std::wstri
 PlatformFloor::~PlatformFloor() { EndBlock(); }
 
 bool PlatformFloor::BeginBlock() {
-  if (provider_ != 0) return true;
-  if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-    provider_ = 0;
-  return provider_ != 0;
+  if (md5_ != nullptr) return true;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&md5_, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
+    md5_ = nullptr;
+  return md5_ != nullptr;
 }
 
 void PlatformFloor::EndBlock() {
-  if (provider_ != 0) CryptReleaseContext(provider_, 0);
-  provider_ = 0;
+  if (md5_ != nullptr) BCryptCloseAlgorithmProvider(md5_, 0);
+  md5_ = nullptr;
+}
+
+double OpenAlgorithmMicroseconds() {
+  const double t = NowMicroseconds();
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
+    return 0;
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return NowMicroseconds() - t;
 }
 
 double AcquireContextMicroseconds() {
@@ -93,16 +103,17 @@ size_t PlatformFloor::IntReads() const {
 
 size_t PlatformFloor::StringReads() const { return reads_.size() - IntReads(); }
 
-// One MD5 through CryptoAPI: a hash object, the bytes, the value. The key is hashed over as
-// many bytes as it has characters.
+// One MD5: a hash object, the bytes, the value. The key is hashed over as many bytes as it
+// has characters.
 bool PlatformFloor::HashKey(BYTE (&digest)[16]) const {
-  HCRYPTHASH hash = 0;
-  if (provider_ == 0 || !CryptCreateHash(provider_, CALG_MD5, 0, 0, &hash)) return false;
-  DWORD size = sizeof digest;
-  const bool ok = CryptHashData(hash, reinterpret_cast<const BYTE*>(key_.c_str()),
-                                static_cast<DWORD>(key_.size()), 0) &&
-                  CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
-  CryptDestroyHash(hash);
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (md5_ == nullptr || !BCRYPT_SUCCESS(BCryptCreateHash(md5_, &hash, nullptr, 0, nullptr, 0, 0)))
+    return false;
+  const bool ok =
+      BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(key_.c_str())),
+                                    static_cast<ULONG>(key_.size()), 0)) &&
+      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+  BCryptDestroyHash(hash);
   return ok;
 }
 

@@ -1,14 +1,13 @@
 // The platform calls that a record lookup cannot do without, made directly, once each, in the
-// order the component makes them: the AppData lookup, the MD5 of the folder key through
-// CryptoAPI, the probe of every folder on the way to the update data folder, one open of the
-// record file, and the profile reads of the same keys. Its time is the floor a lookup is
-// measured against. The CryptoAPI context is acquired before a block of runs and released after
-// it, outside the timed part, as a caller that hashes again and again would keep one: acquiring
-// a context is not part of hashing. (Kept while the component runs, the context would keep the
-// provider's DLL loaded for the component too and make its own acquisitions cheaper.)
+// order the component makes them: the AppData lookup, the MD5 of the folder key through the
+// platform's primitive provider (CNG), the probe of every folder on the way to the update data
+// folder, one open of the record file, and the profile reads of the same keys. Its time is the
+// floor a lookup is measured against. The MD5 algorithm is opened before a block of runs and
+// closed after it, outside the timed part, as a caller that hashes again and again would keep
+// it: opening the algorithm is not part of hashing.
 #pragma once
 #include <windows.h>
-#include <wincrypt.h>
+#include <bcrypt.h>
 
 #include <string>
 #include <vector>
@@ -35,7 +34,7 @@ class PlatformFloor {
   PlatformFloor(const PlatformFloor&) = delete;
   PlatformFloor& operator=(const PlatformFloor&) = delete;
 
-  // Acquires and releases the CryptoAPI context that the runs between them hash with.
+  // Opens and closes the MD5 algorithm that the runs between them hash with.
   bool BeginBlock();
   void EndBlock();
 
@@ -53,7 +52,7 @@ class PlatformFloor {
  private:
   bool HashKey(BYTE (&digest)[16]) const;
 
-  HCRYPTPROV provider_ = 0;     // a verify-only context for MD5
+  BCRYPT_ALG_HANDLE md5_ = nullptr;
   std::wstring key_;           // lower-cased updater folder + "cadenzaupdate"
   std::wstring appData_;       // as found at construction, with a trailing backslash
   std::wstring folder_;        // AppData\CadenzaUpdate\NAME\ .
@@ -65,7 +64,9 @@ class PlatformFloor {
   std::vector<wchar_t> buffer_;
 };
 
-// What one CryptoAPI context costs: acquiring a verify-only context and releasing it.
+// What opening the MD5 algorithm costs: opened and closed, as the component does per hash.
+double OpenAlgorithmMicroseconds();
+// What a CryptoAPI context costs: acquiring a verify-only context and releasing it.
 double AcquireContextMicroseconds();
 
 // Upper-case hex of a digest.

@@ -1,9 +1,9 @@
 // Update data folder names and hex text.
 #include "store/update_folders.h"
 
+#include <windows.h>
+#include <bcrypt.h>
 #include <shlobj.h>
-#include <wincrypt.h>
-
 
 #include "store/handles.h"
 #include "store/text.h"
@@ -26,8 +26,7 @@ std::wstring UpdateDataFolderFor(const std::wstring& updaterFolder) {
 }
 
 // The last text hashed and its name. Every check of a host asks for the folder of the same
-// installation, and a CryptoAPI context costs many times the rest of a record lookup: each
-// acquisition loads the provider's DLL again and reads its registration.
+// installation, so the hash is made once per process and installation.
 struct LastName {
   SRWLOCK lock = SRWLOCK_INIT;
   std::wstring text;
@@ -35,13 +34,17 @@ struct LastName {
 };
 LastName g_lastMD5Name;
 
-struct CryptProvider {
-  HCRYPTPROV h = 0;
-  ~CryptProvider() { if (h) CryptReleaseContext(h, 0); }
+// MD5 through the platform's primitive provider (CNG): opening its algorithm costs less than
+// the hash, where a CryptoAPI context would load and initialise a whole provider DLL and read
+// its registration first (milliseconds in a fresh process). Nothing is kept between calls, so
+// nothing is left to release when the library goes.
+struct HashAlgorithm {
+  BCRYPT_ALG_HANDLE h = nullptr;
+  ~HashAlgorithm() { if (h) BCryptCloseAlgorithmProvider(h, 0); }
 };
-struct CryptHash {
-  HCRYPTHASH h = 0;
-  ~CryptHash() { if (h) CryptDestroyHash(h); }
+struct HashObject {
+  BCRYPT_HASH_HANDLE h = nullptr;
+  ~HashObject() { if (h) BCryptDestroyHash(h); }
 };
 
 }  // namespace
@@ -93,17 +96,17 @@ std::wstring GetMD5HexName(LPCWSTR pszText) {
   }
   // The updater hashes as many bytes as the text has characters; the name must match its own.
   const DWORD byteCount = static_cast<DWORD>(wcslen(pszText));
-  CryptProvider provider;
-  CryptHash hash;
-  if (!CryptAcquireContextW(&provider.h, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+  HashAlgorithm algorithm;
+  HashObject hash;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm.h, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
     return std::wstring();
-  if (!CryptCreateHash(provider.h, CALG_MD5, 0, 0, &hash.h)) return std::wstring();
-  if (!CryptHashData(hash.h, reinterpret_cast<const BYTE*>(pszText), byteCount, 0))
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.h, &hash.h, nullptr, 0, nullptr, 0, 0)))
+    return std::wstring();
+  if (!BCRYPT_SUCCESS(BCryptHashData(hash.h, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(pszText)),
+                                     byteCount, 0)))
     return std::wstring();
   BYTE digest[16] = {};
-  DWORD digestSize = sizeof(digest);
-  if (!CryptGetHashParam(hash.h, HP_HASHVAL, digest, &digestSize, 0) || digestSize != sizeof(digest))
-    return std::wstring();
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.h, digest, sizeof(digest), 0))) return std::wstring();
   std::wstring name;
   BytesToHexString(name, digest, sizeof(digest));
   ExclusiveLock hold(g_lastMD5Name.lock);

@@ -30,7 +30,7 @@ expected=$'1 DllCanUnloadNow\n2 DllGetClassObject\n3 DllRegisterServer\n4 DllUnr
 [ "$(printf '%s\n' "$exports" | sort -n)" = "$expected" ] \
   || fail "exports are not the four entry points, undecorated, at ordinals 1 to 4"
 
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|version|comctl32|msvcrt|ucrtbase|uxtheme)\.dll$|^api-ms-win-'
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|version|bcrypt|comctl32|msvcrt|ucrtbase|uxtheme)\.dll$|^api-ms-win-'
 imports=$(printf '%s\n' "$headers" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 echo "imports:"; printf '  %s\n' $imports
 [ -n "$imports" ] || fail "no imports read"

@@ -48,22 +48,28 @@ LRESULT ContentKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
+std::wstring UpgradeTipsTitle() {
+  std::wstring strTitle;
+  common_libraries::LoadStringW(kCaptionStringId, strTitle);
+  return strTitle;
+}
+
 void CUpgradeTipsWnd::SetUpKeyboard() {
   if (m_hWnd == nullptr) return;
-  // The title is not drawn (the skin draws its own); it names the window for screen readers
-  // and window lists, as the message boxes' caption does. Every window made gets it.
-  std::wstring strTitle;
-  if (common_libraries::LoadStringW(kCaptionStringId, strTitle) > 0) SetWindowTextW(m_hWnd, strTitle.c_str());
-  if (m_hFocusFrame != nullptr) return;
-  // The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
-  // over whatever the skin paints below them. The first side stands for all four.
+  if (m_ctrlContent.GetSafeHwnd() != nullptr)
+    SetWindowSubclass(m_ctrlContent.GetSafeHwnd(), ContentKeys, kContentSubclassId, 0);
+}
+
+// The focus is a one-pixel black frame made of four thin child windows (its sides), drawn
+// over whatever the skin paints below them. The first side stands for all four. Made when the
+// focus is first shown: a prompt that is never used from the keyboard does without.
+void CUpgradeTipsWnd::MakeFocusFrame() {
+  if (m_hFocusFrame != nullptr || m_hWnd == nullptr) return;
   for (HWND& side : m_hFocusSides) {
     side = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | SS_BLACKRECT, 0, 0, 0, 0, m_hWnd,
                            nullptr, ThisModule(), nullptr);
   }
   m_hFocusFrame = m_hFocusSides[0];
-  if (m_ctrlContent.GetSafeHwnd() != nullptr)
-    SetWindowSubclass(m_ctrlContent.GetSafeHwnd(), ContentKeys, kContentSubclassId, 0);
 }
 
 bool CUpgradeTipsWnd::HasLink() const {
@@ -78,6 +84,7 @@ void CUpgradeTipsWnd::ShowKeyFocus(bool bShow) {
     m_ctrlContent.SetSel(-1, -1);
     m_ctrlContent.Send(EM_HIDESELECTION, TRUE);
   }
+  if (bShow && m_nKeyFocus != kFocusLink) MakeFocusFrame();
   if (m_hFocusFrame == nullptr) return;
   if (!bShow || m_nKeyFocus == kFocusLink) {
     for (HWND side : m_hFocusSides)

@@ -1,7 +1,8 @@
 // Folding the upgrade description into the tips window's content control. The control itself
 // is the measuring device: the kept text with the separator and the show-more link appended is
-// put into it, and the cut moves (a binary search over positions) until the control reports no
-// more lines than the content area shows, with the link whole on the last of them. Only a
+// put into it, and the cut moves (from a guess where the last visible line ends, in growing
+// steps, then halving) until the control reports no more lines than the content area shows,
+// with the link whole on the last of them. Only a
 // bounded prefix of the description is ever put into the control to measure, so the cost does
 // not depend on how much text lies beyond the fold.
 #include <algorithm>
@@ -64,22 +65,24 @@ std::wstring UpgradeContentForLog(const std::wstring& strContent) {
   return Bounded(strContent, kMostLoggedChars);
 }
 
-// The whole lines the content area shows, at most four: measured with five short lines, a line
-// counts when the next one starts no lower than the area's bottom. The host's font grows with
-// the screen's DPI while the skin's area does not, so fewer lines may fit.
-int CUpgradeTipsWnd::VisibleLines() const {
+// The whole lines the content area shows, at most four: a line counts when the next one starts
+// no lower than the area's bottom. The host's font grows with the screen's DPI while the
+// skin's area does not, so fewer lines may fit. Measured on the text the control holds when it
+// has more lines than the area can show; otherwise with five short lines put in for it (the
+// control then holds those).
+int CUpgradeTipsWnd::VisibleLines(int nCount) const {
   RECT rc = {};
   const HWND content = m_ctrlContent.GetSafeHwnd();
   if (content == nullptr || !GetClientRect(content, &rc) || rc.bottom <= 0) return kVisibleLines;
-  m_ctrlContent.SetWindowText(L"x\r\nx\r\nx\r\nx\r\nx");
-  int nLines = 0;
-  for (int k = 1; k <= kVisibleLines; ++k) {
+  if (nCount <= kVisibleLines) m_ctrlContent.SetWindowText(L"x\r\nx\r\nx\r\nx\r\nx");
+  // Lines start lower and lower: the last line that starts in the area is found from the
+  // fourth backwards, which is one look when all four show.
+  for (int k = kVisibleLines; k > 1; --k) {
     POINTL at = {};
     m_ctrlContent.Send(EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), m_ctrlContent.LineIndex(k));
-    if (at.y > rc.bottom) break;
-    nLines = k;
+    if (at.y <= rc.bottom) return k;
   }
-  return std::max(nLines, 1);
+  return 1;
 }
 
 bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) const {
@@ -104,7 +107,6 @@ void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
     }
     ~ScrollBarOff() { control.Send(EM_SHOWSCROLLBAR, SB_VERT, TRUE); }
   } scrollBarOff(m_ctrlContent);
-  const int nLines = VisibleLines();
 
   // Measure a prefix of the description, longer only while it fits and more follows.
   size_t nMeasured = SnapDown(strContent, std::min(strContent.size(), kFirstMeasuredChars));
@@ -113,11 +115,13 @@ void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
     m_ctrlContent.SetWindowText(strContent.substr(0, nMeasured));
     nCount = m_ctrlContent.GetLineCount();
     if (nCount == 0) return;  // no control
-    if (nCount > nLines || nMeasured == strContent.size() || nMeasured >= kMostMeasuredChars)
+    if (nCount > kVisibleLines || nMeasured == strContent.size() || nMeasured >= kMostMeasuredChars)
       break;
     nMeasured = SnapDown(strContent, std::min({strContent.size(), nMeasured * 4, kMostMeasuredChars}));
   }
   const std::wstring strMeasured = strContent.substr(0, nMeasured);
+  const int nLines = VisibleLines(nCount);
+  if (nCount <= kVisibleLines) m_ctrlContent.SetWindowText(strMeasured);
 
   // Where the first hidden line starts; a description that fits stays whole, unless a line
   // break follows its last visible line (an empty line after it is more text too).
@@ -137,19 +141,38 @@ void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
     return;
   }
 
-  // Otherwise the longest cut after which the separator and the link fit. A cut within the
-  // last visible line is tried first; a cut that cannot keep even the start of that line
-  // searches the lines before it.
+  // Otherwise the longest cut after which the separator and the link fit. The first guess
+  // gives the tail as many characters as it has at the end of the last visible line; from
+  // there the search steps up or down in growing steps until it brackets the cut, then halves.
   const std::wstring strTail = kSeparator + kLinkText;
+  size_t nTried = std::wstring::npos;  // the cut whose text the control holds
   auto fits = [&](size_t nCut) {
-    return FitsWithLink(strContent.substr(0, SnapDown(strContent, nCut)) + strTail, nLines);
+    nTried = SnapDown(strContent, nCut);
+    return FitsWithLink(strContent.substr(0, nTried) + strTail, nLines);
   };
-  size_t nLow = 0;
+  size_t nLow = 0;  // the last resort: the separator and the link alone
   size_t nHigh = EndsWithLineBreak(strContent, nHidden) ? nHidden - 2 : nHidden;
-  if (nLastLine <= nHigh && fits(nLastLine)) {
-    nLow = nLastLine;
-  } else {
-    nHigh = std::min(nHigh, nLastLine);
+  const size_t nGuess = std::min(nHigh, std::max(nLastLine, nHidden > strTail.size() ? nHidden - strTail.size() : 0));
+  if (nGuess > 0 && fits(nGuess)) {
+    nLow = nGuess;
+    for (size_t nStep = 1; nLow < nHigh; nStep *= 2) {
+      const size_t nNext = std::min(nHigh, nLow + nStep);
+      if (!fits(nNext)) {
+        nHigh = nNext - 1;
+        break;
+      }
+      nLow = nNext;
+    }
+  } else if (nGuess > 0) {
+    nHigh = nGuess - 1;
+    for (size_t nStep = 1; nStep < nGuess; nStep *= 2) {
+      const size_t nNext = nGuess - nStep;
+      if (fits(nNext)) {
+        nLow = nNext;
+        break;
+      }
+      nHigh = nNext - 1;
+    }
   }
   while (nLow < nHigh) {
     const size_t nMiddle = nLow + (nHigh - nLow + 1) / 2;
@@ -159,7 +182,8 @@ void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
       nHigh = nMiddle - 1;
     }
   }
-  m_ctrlContent.SetWindowText(strContent.substr(0, SnapDown(strContent, nLow)) + strTail);
+  if (nTried != SnapDown(strContent, nLow))
+    m_ctrlContent.SetWindowText(strContent.substr(0, SnapDown(strContent, nLow)) + strTail);
   MarkLink();
 }
 

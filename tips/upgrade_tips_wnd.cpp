@@ -135,8 +135,8 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
 int CUpgradeTipsWnd::OnCreate(CREATESTRUCTW* pCreate) {
   if (Default(WM_CREATE, 0, reinterpret_cast<LPARAM>(pCreate)) == -1) return -1;
 
-  const RECT empty = {0, 0, 0, 0};
-  if (!m_ctrlContent.CreateEx(kContentExStyle, kContentStyle, empty, m_hWnd, IDC_UPGRADE_CONTENT))
+  if (!m_ctrlContent.CreateEx(kContentExStyle, kContentStyle, kTipsContentRect, m_hWnd,
+                              IDC_UPGRADE_CONTENT))
     return -1;
   m_ctrlContent.Send(WM_SETFONT, reinterpret_cast<WPARAM>(common_libraries::GetNormalFont()), TRUE);
 
@@ -330,8 +330,15 @@ CUpgradeTipsWnd* GetUpgradeTipsWnd() {
   }
 
   TakeSelfReference();
-  const RECT rect = {0, 0, 0, 0};
-  if (!pWnd->CreateEx(WS_EX_TOPMOST, nullptr, WS_POPUP, rect, hOwner, 0)) {
+  // Made at its final size and, as far as the work area is known now, in its final place: the
+  // skin's layout and the placement at the show then move nothing.
+  RECT rect = {0, 0, kTipsWindowSize.cx, kTipsWindowSize.cy};
+  RECT rcWork;
+  if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0))
+    OffsetRect(&rect, rcWork.right - rect.right, rcWork.bottom - rect.bottom);
+  const std::wstring strTitle = UpgradeTipsTitle();
+  if (!pWnd->CreateEx(WS_EX_TOPMOST, strTitle.empty() ? nullptr : strTitle.c_str(), WS_POPUP, rect,
+                      hOwner, 0)) {
     WindowBase::UnregisterWindowClass();
     DropSelfReference();
   }

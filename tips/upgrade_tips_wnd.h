@@ -43,15 +43,17 @@ class CUpgradeTipsWnd : public WindowBase {
   void OnDestroy();
   void OnShowWindow(BOOL bShow, UINT nStatus);
   void OnContentLink(NMHDR* pNotifyStruct, LRESULT* pResult);
-  // Keyboard answers (tips_keyboard.cpp): the focus frame and the content control's keys are
-  // set up with the window; OnKeyDown is TRUE for a key the window answers.
+  // Keyboard answers (tips_keyboard.cpp): the content control's keys are set up with the
+  // window, the focus frame when the focus is first shown; OnKeyDown is TRUE for a key the
+  // window answers.
   void SetUpKeyboard();
+  void MakeFocusFrame();
   void OnActivate(bool bActive);
   BOOL OnKeyDown(UINT nChar);
   void ShowKeyFocus(bool bShow);
   bool HasLink() const;
   // The fold's steps (upgrade_content.cpp).
-  int VisibleLines() const;
+  int VisibleLines(int nCount) const;
   bool FitsWithLink(const std::wstring& strText, int nLines) const;
   void MarkLink() const;
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
@@ -87,6 +89,10 @@ BOOL UpgradeTipsProvidersKept();
   UINT m_nSkinGeneration = 0;    // counts the skin's set-ups and the shows that keep it
   bool m_bTearDownPending = false;  // an answer posted the tear-down of this generation
 };
+
+// The window's title: the host's caption of the upgrade prompts. Not drawn (the skin draws its
+// own); it names the window for screen readers and window lists.
+std::wstring UpgradeTipsTitle();
 
 // What the log line carries of a description: the whole when short, else its start and the
 // separator (a description from the record may be megabytes long).
