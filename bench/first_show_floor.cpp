@@ -25,6 +25,7 @@
 
 #include "bench/bench_clock.h"
 #include "bench/first_show.h"
+#include "bench/platform_floor.h"
 #include "bench/window_wait.h"
 #include "host/host_services.h"
 #include "tests/common/test_files.h"
@@ -70,32 +71,11 @@ Fn Function(const wchar_t* library, const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(library), name)));
 }
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return text;
-}
-
-std::wstring Hex(const BYTE* bytes, size_t n) {
-  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring text;
-  for (size_t i = 0; i < n; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
-// One MD5 over as many bytes of the key as it has characters, as the updater names its folder.
+// The folder name of the key: one MD5, as hex digits.
 bool Md5Name(BCRYPT_ALG_HANDLE algorithm, const std::wstring& key, std::wstring& name) {
-  BCRYPT_HASH_HANDLE hash = nullptr;
   BYTE digest[16] = {};
-  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-            BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(key.c_str())),
-                                          static_cast<ULONG>(key.size()), 0)) &&
-            BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  name = Hex(digest, sizeof digest);
+  const bool ok = Md5OfKey(algorithm, key, digest);
+  name = HexOf(digest, sizeof digest);
   return ok;
 }
 

@@ -14,13 +14,25 @@ constexpr wchar_t kRecordFileName[] = L"CadenzaUpdate.ini";
 constexpr wchar_t kMissingString[] = L"NULL_STRING";
 constexpr DWORD kReadChars = 1024;
 
+}  // namespace
+
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text)
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
   return text;
 }
 
-}  // namespace
+bool Md5OfKey(BCRYPT_ALG_HANDLE algorithm, const std::wstring& key, BYTE (&digest)[16]) {
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (algorithm == nullptr || !BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)))
+    return false;
+  const bool ok =
+      BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(key.c_str())),
+                                    static_cast<ULONG>(key.size()), 0)) &&
+      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+  BCryptDestroyHash(hash);
+  return ok;
+}
 
 const char* FloorPartName(FloorPart part) {
   switch (part) {
@@ -103,19 +115,7 @@ size_t PlatformFloor::IntReads() const {
 
 size_t PlatformFloor::StringReads() const { return reads_.size() - IntReads(); }
 
-// One MD5: a hash object, the bytes, the value. The key is hashed over as many bytes as it
-// has characters.
-bool PlatformFloor::HashKey(BYTE (&digest)[16]) const {
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  if (md5_ == nullptr || !BCRYPT_SUCCESS(BCryptCreateHash(md5_, &hash, nullptr, 0, nullptr, 0, 0)))
-    return false;
-  const bool ok =
-      BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(key_.c_str())),
-                                    static_cast<ULONG>(key_.size()), 0)) &&
-      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
-  BCryptDestroyHash(hash);
-  return ok;
-}
+bool PlatformFloor::HashKey(BYTE (&digest)[16]) const { return Md5OfKey(md5_, key_, digest); }
 
 bool PlatformFloor::Run(Samples* parts) {
   bool ok = !folder_.empty();

@@ -16,6 +16,14 @@
 
 namespace bench {
 
+// The folder key with its ASCII letters in lower case, as the updater hashes it.
+std::wstring Lower(std::wstring text);
+// Bytes as upper-case hex digits.
+std::wstring HexOf(const BYTE* bytes, size_t n);
+// One MD5 through the open algorithm: a hash object, the key's bytes (as many as it has
+// characters, as the updater names its folder), the value.
+bool Md5OfKey(BCRYPT_ALG_HANDLE algorithm, const std::wstring& key, BYTE (&digest)[16]);
+
 struct ProfileRead {
   enum Kind { Int, String } kind;
   std::wstring key;
