@@ -271,8 +271,10 @@ int pthread_once(pthread_once_t* once, void (*routine)()) {
 }
 
 int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attr) {
-  // The attribute's kind: 1 recursive, as the POSIX thread library numbers it.
-  const bool recursive = attr != nullptr && (*attr & 3) == 1;
+  // The attribute's kind as the POSIX thread library numbers it: 0 normal, 1 error-checking,
+  // 2 recursive.
+  constexpr unsigned kRecursiveKind = 2;
+  const bool recursive = attr != nullptr && (*attr & 3) == kRecursiveKind;
   *mutex = recursive ? kRecursiveInitializer : kNormalInitializer;
   return 0;
 }
