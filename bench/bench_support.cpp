@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store/handles.h"
+#include "base/handles.h"
 #include "tests/common/test_files.h"
 
 namespace bench {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/folders.h"
 #include "bench/bench_clock.h"
 #include "bench/bench_support.h"
 #include "bench/first_show.h"

@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace {
 

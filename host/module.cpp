@@ -5,7 +5,7 @@
 
 #include "base/thread_runtime.h"
 #include "host/common_libraries.h"
-#include "host/runtime_release.h"
+#include "base/runtime_release.h"
 #include "host/upgrade_host.h"
 #include "res/Cadenza_Upgrade.h"
 

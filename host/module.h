@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include <new>
+#include "base/call_barrier.h"
 
 class CCadenza_UpgradeModule {
  public:
@@ -39,21 +39,6 @@ class ModuleGuard {
   ULONG_PTR m_cookie = 0;
   bool m_active = false;
 };
-
-// The one exception barrier of the component's entry points (COM methods, exports, the window
-// procedure): a C++ exception must never unwind into the host, which would end its process.
-// Returns body()'s result, or fault(E_OUTOFMEMORY) for an allocation failure and
-// fault(E_UNEXPECTED) for any other exception.
-template <typename Body, typename Fault>
-auto CallBarrier(Body&& body, Fault&& fault) noexcept -> decltype(body()) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return fault(E_OUTOFMEMORY);
-  } catch (...) {
-    return fault(E_UNEXPECTED);
-  }
-}
 
 // An entry point that returns an HRESULT: the module guard, then the barrier.
 template <typename Body>

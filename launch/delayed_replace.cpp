@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // Updater command lines over the update record and the push file.
 #include "launch/update_commands.h"
 
+#include "base/folders.h"
 #include "launch/process_launcher.h"
 #include "launch/delayed_replace.h"
 #include "store/push_update_info.h"
-#include "store/text.h"
+#include "base/text.h"
 #include "store/update_folders.h"
 #include "store/update_record.h"
 
@@ -119,20 +120,4 @@ HRESULT LaunchPullUpdate(LPCWSTR pszUpdaterPath, int nClientUpdateSetting, BOOL 
 
   const std::wstring line = FormatText(kPullLineFormat, pszUpdaterPath, L"");
   return ExecuteCmdLine(line.c_str()) ? S_OK : E_FAIL;
-}
-
-BOOL CreateFolderPath(const std::wstring& strPath) {
-  size_t i = 0;
-  while (i < strPath.size()) {
-    size_t slash = strPath.find(L'\\', i);
-    if (slash == std::wstring::npos) return TRUE;
-    const std::wstring prefix = strPath.substr(0, slash);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    bool isFolder = GetFileAttributesExW(prefix.c_str(), GetFileExInfoStandard, &data) &&
-                    data.dwFileAttributes != INVALID_FILE_ATTRIBUTES &&
-                    (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (!isFolder && !CreateDirectoryW(prefix.c_str(), nullptr)) return FALSE;
-    i = slash + 1;
-  }
-  return TRUE;
 }

@@ -29,9 +29,6 @@ class CUpdateRecordIO;
 void RetireStaleRecord(CUpdateRecordIO& record, const std::wstring& moduleType,
                        const std::wstring& folder);
 
-// Creates every missing folder of a path whose folder names end in a backslash.
-BOOL CreateFolderPath(const std::wstring& strPath);
-
 // The command-line templates, shared with the stand-in updater that parses them.
 inline constexpr wchar_t kInstallLineFormat[] = L"\"%ls\" /install /newpath \"%ls\"%ls";
 inline constexpr wchar_t kCrisisPackSwitch[] = L" /crisispack";

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/thread_runtime.h"
-#include "host/runtime_release.h"
+#include "base/runtime_release.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID lpReserved) noexcept {
   if (dwReason == DLL_PROCESS_DETACH && lpReserved == nullptr) ReleaseRuntimeBuffers();

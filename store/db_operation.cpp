@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "store/handles.h"
-#include "store/text.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "store/update_folders.h"
 
 namespace {

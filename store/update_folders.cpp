@@ -5,8 +5,9 @@
 #include <bcrypt.h>
 #include <shlobj.h>
 
-#include "store/handles.h"
-#include "store/text.h"
+#include "base/folders.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 namespace {
 
@@ -34,27 +35,7 @@ struct LastName {
 };
 LastName g_lastMD5Name;
 
-// MD5 through the platform's primitive provider (CNG): opening its algorithm costs less than
-// the hash, where a CryptoAPI context would load and initialise a whole provider DLL and read
-// its registration first (milliseconds in a fresh process). Nothing is kept between calls, so
-// nothing is left to release when the library goes.
-struct HashAlgorithm {
-  BCRYPT_ALG_HANDLE h = nullptr;
-  ~HashAlgorithm() { if (h) BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct HashObject {
-  BCRYPT_HASH_HANDLE h = nullptr;
-  ~HashObject() { if (h) BCryptDestroyHash(h); }
-};
-
 }  // namespace
-
-std::wstring GetModuleFolder() {
-  wchar_t path[kMaxPathChars] = {};
-  DWORD n = GetModuleFileNameW(nullptr, path, kMaxPathChars);
-  if (n == 0) return kCurrentFolder;
-  return FolderOf(std::wstring(path, n < kMaxPathChars ? n : kMaxPathChars - 1));
-}
 
 std::wstring GetAppDataFolder() {
   wchar_t path[kMaxPathChars] = {};
@@ -96,17 +77,23 @@ std::wstring GetMD5HexName(LPCWSTR pszText) {
   }
   // The updater hashes as many bytes as the text has characters; the name must match its own.
   const DWORD byteCount = static_cast<DWORD>(wcslen(pszText));
-  HashAlgorithm algorithm;
-  HashObject hash;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm.h, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
+  // MD5 through the platform's primitive provider (CNG): opening its algorithm costs less than
+  // the hash, where a CryptoAPI context would load and initialise a whole provider DLL and read
+  // its registration first (milliseconds in a fresh process). Nothing is kept between calls,
+  // so nothing is left to release when the library goes.
+  BCRYPT_ALG_HANDLE openedAlgorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&openedAlgorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
     return std::wstring();
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.h, &hash.h, nullptr, 0, nullptr, 0, 0)))
+  UniqueHashAlgorithm algorithm(openedAlgorithm);
+  BCRYPT_HASH_HANDLE createdHash = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), &createdHash, nullptr, 0, nullptr, 0, 0)))
     return std::wstring();
-  if (!BCRYPT_SUCCESS(BCryptHashData(hash.h, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(pszText)),
+  UniqueHash hash(createdHash);
+  if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(pszText)),
                                      byteCount, 0)))
     return std::wstring();
   BYTE digest[16] = {};
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.h, digest, sizeof(digest), 0))) return std::wstring();
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest, sizeof(digest), 0))) return std::wstring();
   std::wstring name;
   BytesToHexString(name, digest, sizeof(digest));
   ExclusiveLock hold(g_lastMD5Name.lock);

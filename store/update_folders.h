@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <string>
 
-// Folder of the process's executable (not of this library), ending in a backslash; ".\" when unknown.
-std::wstring GetModuleFolder();
 // The user's application-data folder (created when missing), ending in a backslash; ".\" when unknown.
 std::wstring GetAppDataFolder();
 

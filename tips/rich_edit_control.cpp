@@ -1,6 +1,7 @@
 // The rich edit control owner.
 #include "tips/rich_edit_control.h"
 
+#include "base/this_module.h"
 #include "tips/window_base.h"
 
 namespace {

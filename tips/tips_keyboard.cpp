@@ -5,12 +5,13 @@
 // through the handler of the matching click: the buttons' events through OnSkinEvent, the
 // check box as a click that the skin engine turns into its event, the link through
 // OnContentLink.
+#include "base/this_module.h"
 #include "tips/upgrade_tips_wnd.h"
 
 #include <commctrl.h>
 
 #include "host/common_libraries.h"
-#include "host/module.h"
+#include "base/call_barrier.h"
 
 namespace {
 

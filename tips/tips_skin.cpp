@@ -1,7 +1,7 @@
 // The tips window's skin document and script.
 #include "tips/tips_skin.h"
 
-#include "store/text.h"
+#include "base/text.h"
 
 #define TIPS_IMAGE L"image=\"res:\\\\%ls,%d\" "
 

@@ -7,9 +7,10 @@
 #include <new>
 #include <utility>
 
+#include "base/this_module.h"
 #include "host/common_libraries.h"
 #include "res/Cadenza_Upgrade.h"
-#include "store/handles.h"
+#include "base/handles.h"
 #include "tips/tips_skin.h"
 
 using Microsoft::WRL::ComPtr;

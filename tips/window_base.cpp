@@ -1,16 +1,15 @@
 // The small window base class.
 #include "tips/window_base.h"
 
-#include "host/module.h"
+#include "base/call_barrier.h"
+#include "base/this_module.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 const wchar_t kClassName[] = L"CadenzaUpgradeWnd";
 ATOM g_classAtom = 0;
 }  // namespace
 
-HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 LPCWSTR WindowBase::RegisterWindowClass() {
   if (g_classAtom == 0) {

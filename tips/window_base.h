@@ -39,4 +39,3 @@ class WindowBase {
 };
 
 // This module's handle (the DLL's own when linked into it).
-HINSTANCE ThisModule();

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "launch/update_commands.h"
-#include "store/handles.h"
+#include "base/folders.h"
+#include "base/handles.h"
 #include "store/update_folders.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include <wrl/client.h>
 
+#include "base/folders.h"
 #include "refhost/player/player_window.h"
 #include "refhost/provider/host_provider.h"
 #include "res/Cadenza_Upgrade.h"

@@ -19,7 +19,7 @@
 
 #include "res/Cadenza_Upgrade.h"
 #include "res/component_ids.h"
-#include "store/handles.h"
+#include "base/handles.h"
 
 // The platform registrar (atl.dll) that applies .rgs scripts. Its interfaces are declared at
 // namespace scope: inside an unnamed namespace the compiler may assume it sees every

@@ -16,7 +16,7 @@
 #include "refhost/skin/skin_accessible.h"
 #include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "launch/update_commands.h"
+#include "base/folders.h"
 #include "refhost/updater/updater_log.h"
 #include "store/db_operation.h"
 #include "store/push_update_info.h"
-#include "store/text.h"
+#include "base/text.h"
 #include "store/update_folders.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 bool AppendUpdaterLog(const std::wstring& path, const std::wstring& line) {
   // Several starts may race for the file: retry briefly while another holds it.

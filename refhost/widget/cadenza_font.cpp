@@ -1,7 +1,7 @@
 // CadenzaWidget_MFC.dll: the host's normal user-interface font.
 #include "host/cadenza_common.h"
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <string>
 
-#include "store/handles.h"
+#include "base/handles.h"
 
 namespace testing_support {
 

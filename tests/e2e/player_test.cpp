@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "base/folders.h"
 #include "refhost/stamp/version_stamp.h"
 #include "refhost/updater/updater_log.h"
 #include "store/update_folders.h"

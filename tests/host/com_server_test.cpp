@@ -9,6 +9,7 @@
 
 #include <wrl/client.h>
 
+#include "base/folders.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/folders.h"
 #include "host/common_libraries.h"
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"

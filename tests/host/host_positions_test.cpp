@@ -5,7 +5,7 @@
 
 #include "host/host_provider_cache.h"
 #include "res/Cadenza_Upgrade.h"
-#include "tests/host/slot_recorder.h"
+#include "tests/common/slot_recorder.h"
 
 namespace {
 

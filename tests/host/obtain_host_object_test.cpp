@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/host_provider_cache.h"
-#include "tests/host/slot_recorder.h"
+#include "tests/common/slot_recorder.h"
 
 namespace {
 

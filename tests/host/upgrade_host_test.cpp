@@ -4,6 +4,7 @@
 
 #include <wrl/client.h>
 
+#include "base/folders.h"
 #include "refhost/skin/skin_window.h"
 #include "refhost/updater/updater_log.h"
 #include "res/Cadenza_Upgrade.h"

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "launch/delayed_replace.h"
-#include "store/text.h"
+#include "base/text.h"
 #include "tests/common/test_files.h"
 
 using namespace testing_support;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/process_launcher.h"
-#include "store/handles.h"
+#include "base/handles.h"
 #include "tests/common/spy_process.h"
 #include "tests/common/test_files.h"
 

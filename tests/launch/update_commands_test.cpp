@@ -1,6 +1,7 @@
 // The updater command lines with real record files and the real stand-in updater.
 #include <gtest/gtest.h>
 
+#include "base/folders.h"
 #include "launch/update_commands.h"
 #include "refhost/updater/updater_log.h"
 #include "store/update_folders.h"

@@ -11,7 +11,7 @@
 #include "refhost/provider/host_provider.h"
 #include "tests/common/allocation_failure.h"
 #include "tests/common/test_files.h"
-#include "tests/host/slot_recorder.h"
+#include "tests/common/slot_recorder.h"
 #include "tests/refhost/probe_runner.h"
 
 namespace {

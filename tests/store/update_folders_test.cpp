@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <wincrypt.h>
 
+#include "base/folders.h"
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"
 

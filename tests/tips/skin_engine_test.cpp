@@ -14,14 +14,15 @@
 #include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
 #include "refhost/skin/skin_window.h"
-#include "tests/tips/gui_test_util.h"
+#include "base/folders.h"
+#include "tests/common/window_kit.h"
 #include "tips/tips_skin.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::wstring ModulePath() { return gui_test::ProgramFolder() + L"Cadenza_Upgrade.dll"; }
+std::wstring ModulePath() { return GetModuleFolder() + L"Cadenza_Upgrade.dll"; }
 
 // ---- documents and references ----
 
@@ -168,7 +169,7 @@ TEST(SkinBitmap, ComponentCarriesTheFourTipsBitmaps) {
   EXPECT_EQ(0xFF00FFu, cache.Get(ModulePath(), 201)->At(0, 0));
   EXPECT_EQ(0xFF00FFu, cache.Get(ModulePath(), 202)->At(50, 0));
   EXPECT_EQ(nullptr, cache.Get(ModulePath(), 205));
-  EXPECT_EQ(nullptr, cache.Get(gui_test::ProgramFolder() + L"missing.dll", 201));
+  EXPECT_EQ(nullptr, cache.Get(GetModuleFolder() + L"missing.dll", 201));
 }
 
 // ---- a bound window ----
@@ -286,7 +287,7 @@ TEST_F(SkinWindowTest, DrawsBackgroundTextsAndButtonStatesFromTheBitmaps) {
   const skin::Pixels* faces = cache.Get(ModulePath(), 202);
   ASSERT_TRUE(background && faces);
 
-  gui_test::Capture normal = gui_test::PrintClient(hwnd_);
+  testing_support::Capture normal = testing_support::PrintClient(hwnd_);
   ASSERT_EQ(258, normal.width);
   EXPECT_EQ(background->At(129, 100), normal.At(129, 100));  // inside the description panel
   EXPECT_EQ(background->At(5, 80), normal.At(5, 80));
@@ -302,12 +303,12 @@ TEST_F(SkinWindowTest, DrawsBackgroundTextsAndButtonStatesFromTheBitmaps) {
   ASSERT_NE(faces->At(50 + fx, fy), faces->At(100 + fx, fy));
   EXPECT_EQ(faces->At(fx, fy), normal.At(142 + fx, 140 + fy));
   SendMessageW(hwnd_, WM_MOUSEMOVE, 0, MAKELPARAM(167, 150));
-  EXPECT_EQ(faces->At(50 + fx, fy), gui_test::PrintClient(hwnd_).At(142 + fx, 140 + fy));
+  EXPECT_EQ(faces->At(50 + fx, fy), testing_support::PrintClient(hwnd_).At(142 + fx, 140 + fy));
   SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(167, 150));
-  EXPECT_EQ(faces->At(100 + fx, fy), gui_test::PrintClient(hwnd_).At(142 + fx, 140 + fy));
+  EXPECT_EQ(faces->At(100 + fx, fy), testing_support::PrintClient(hwnd_).At(142 + fx, 140 + fy));
   SendMessageW(hwnd_, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));  // released elsewhere: no click
   SendMessageW(hwnd_, WM_MOUSELEAVE, 0, 0);
-  EXPECT_EQ(faces->At(fx, fy), gui_test::PrintClient(hwnd_).At(142 + fx, 140 + fy));
+  EXPECT_EQ(faces->At(fx, fy), testing_support::PrintClient(hwnd_).At(142 + fx, 140 + fy));
   EXPECT_TRUE(g_events.empty());
 }
 
@@ -338,7 +339,7 @@ TEST_F(SkinWindowTest, ClicksReportEventsAndTheCheckBoxTogglesItsState) {
   ASSERT_NE(nullptr, box);
   Click(17, 150);
   SendMessageW(hwnd_, WM_MOUSELEAVE, 0, 0);
-  EXPECT_EQ(box->At(60 + 7, 7), gui_test::PrintClient(hwnd_).At(10 + 7, 144 + 7));
+  EXPECT_EQ(box->At(60 + 7, 7), testing_support::PrintClient(hwnd_).At(10 + 7, 144 + 7));
 }
 
 TEST_F(SkinWindowTest, ReleasedDuringItsOwnEventAndBoundAgain) {
@@ -388,7 +389,7 @@ TEST_F(SkinWindowTest, MissingImagesStillGiveAWorkingWindow) {
   RECT rc;
   GetWindowRect(hwnd_, &rc);
   EXPECT_EQ(258, rc.right - rc.left);
-  gui_test::PrintClient(hwnd_);
+  testing_support::PrintClient(hwnd_);
   Click(225, 150);
   ASSERT_EQ(1u, g_events.size());
   EXPECT_EQ(1003u, g_events[0].id);

@@ -15,10 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/this_module.h"
 #include "host/cadenza_common.h"
 #include "refhost/skin/skin_window.h"
 #include "tests/common/fake_host.h"
-#include "tests/tips/gui_test_util.h"
+#include "base/folders.h"
+#include "tests/common/window_kit.h"
 #include "tips/upgrade_tips_wnd.h"
 
 namespace {
@@ -209,7 +211,7 @@ class TipsWindowTest : public testing::Test {
     hwnd_ = tips_->GetSafeHwnd();
     ASSERT_TRUE(IsWindow(hwnd_));
     tips_->ShowWindow(SW_HIDE);
-    gui_test::PumpPending(30);  // a tear-down posted by the last test is done
+    testing_support::PumpPending(30);  // a tear-down posted by the last test is done
     ResetTipsHost();
   }
 
@@ -239,7 +241,7 @@ class TipsWindowTest : public testing::Test {
     return Event(kEventNotPrompt, &argument);
   }
   // Runs the tear-down the window posted to itself.
-  void FinishTearDown() { gui_test::PumpPending(30); }
+  void FinishTearDown() { testing_support::PumpPending(30); }
 
   CUpgradeTipsWnd* tips_ = nullptr;
   HWND hwnd_ = nullptr;
@@ -459,13 +461,13 @@ TEST_F(TipsWindowTest, ALargerHostFontFoldsToTheLinesThatShow) {
     }
     ExpectFoldedWell(content(), description);
     tips_->SetContent(description);
-    gui_test::PumpPending(200);
+    testing_support::PumpPending(200);
     UpdateWindow(content());
-    const gui_test::Capture picture = gui_test::CaptureScreen(WindowRect(hwnd_));
+    const testing_support::Capture picture = testing_support::CaptureScreen(WindowRect(hwnd_));
     wchar_t full[MAX_PATH];
     const std::wstring name = L"..\\tips_fold_" + std::to_wstring(height * 8) + L"dpi.png";
-    ASSERT_TRUE(GetFullPathNameW((gui_test::ProgramFolder() + name).c_str(), MAX_PATH, full, nullptr));
-    EXPECT_TRUE(gui_test::WritePng(picture, full));
+    ASSERT_TRUE(GetFullPathNameW((GetModuleFolder() + name).c_str(), MAX_PATH, full, nullptr));
+    EXPECT_TRUE(testing_support::WritePng(picture, full));
     SendMessageW(content(), WM_SETFONT, reinterpret_cast<WPARAM>(normal), TRUE);
     DeleteObject(font);
   }
@@ -575,8 +577,8 @@ TEST_F(TipsWindowTest, SecondPromptAfterATearDownIsSkinnedAndAnswersAgain) {
   EXPECT_EQ(L"第二次提示", TextOf(content()));
 
   // Drawn by the skin: the button faces differ from the plain background.
-  gui_test::PumpPending(30);
-  const gui_test::Capture drawn = gui_test::PrintClient(hwnd_);
+  testing_support::PumpPending(30);
+  const testing_support::Capture drawn = testing_support::PrintClient(hwnd_);
   ASSERT_EQ(258, drawn.width);
   EXPECT_NE(drawn.At(5, 5), drawn.At(167, 141));
 
@@ -589,19 +591,19 @@ TEST_F(TipsWindowTest, SecondPromptAfterATearDownIsSkinnedAndAnswersAgain) {
 
 TEST_F(TipsWindowTest, RealMouseClickOnLaterReachesTheHandler) {
   Show(L"点击稍后");
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return IsWindowVisible(hwnd_) != FALSE; }));
+  ASSERT_TRUE(testing_support::PumpUntil([&] { return IsWindowVisible(hwnd_) != FALSE; }));
   SetForegroundWindow(hwnd_);
   const RECT rc = WindowRect(hwnd_);
   const POINT later = {rc.left + 225, rc.top + 150};
   ASSERT_EQ(hwnd_, WindowFromPoint(later));
   SetCursorPos(later.x, later.y);
-  gui_test::PumpPending(50);
+  testing_support::PumpPending(50);
   INPUT inputs[2] = {};
   inputs[0].type = inputs[1].type = INPUT_MOUSE;
   inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
   inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
   ASSERT_EQ(2u, SendInput(2, inputs, sizeof(INPUT)));
-  EXPECT_TRUE(gui_test::PumpUntil([] { return !testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").empty(); }));
+  EXPECT_TRUE(testing_support::PumpUntil([] { return !testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade").empty(); }));
   EXPECT_EQ(std::vector<LONG>{TRUE}, testing_support::FakeHost().ArgumentsOf(L"SetPromptUpgrade"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
 }
@@ -622,7 +624,7 @@ void Press(WORD key, bool shift = false) {
   add(key, KEYEVENTF_KEYUP);
   if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
   SendInput(static_cast<UINT>(n), inputs, sizeof(INPUT));
-  gui_test::PumpPending(60);
+  testing_support::PumpPending(60);
 }
 
 // The frame that shows the keyboard focus (four thin child windows), in the window's client
@@ -656,8 +658,8 @@ TEST_F(TipsWindowTest, KeysAnswerAsTheirClicksDoOnceTheWindowIsActive) {
   auto reach = [&](const std::wstring& description) {
     Show(description);
     SetForegroundWindow(hwnd_);
-    ASSERT_TRUE(gui_test::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
-    gui_test::PumpPending(50);
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
+    testing_support::PumpPending(50);
   };
   wchar_t title[64] = {};
   GetWindowTextW(hwnd_, title, 64);
@@ -730,7 +732,7 @@ TEST_F(TipsWindowTest, APromptRightAfterAnAnswerStillAnswers) {
   FinishTearDown();
   ResetTipsHost();
   SetForegroundWindow(hwnd_);
-  ASSERT_TRUE(gui_test::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
+  ASSERT_TRUE(testing_support::PumpUntil([&] { return GetForegroundWindow() == hwnd_; }));
   Press(VK_RETURN);
   EXPECT_EQ(std::vector<LONG>{0}, testing_support::FakeHost().ArgumentsOf(L"ScheduledUpgrade"));
   EXPECT_FALSE(IsWindowVisible(hwnd_));
@@ -930,17 +932,17 @@ TEST_F(TipsWindowTest, PictureOfTheShownWindow) {
        L"3. 修复部分 MP3 文件播放卡顿的问题\r\n"
        L"4. New skins for high-DPI screens\r\n"
        L"5. 优化在线音乐库的搜索速度");
-  gui_test::PumpPending(300);
+  testing_support::PumpPending(300);
   UpdateWindow(hwnd_);
   UpdateWindow(content());
-  gui_test::PumpPending(200);
-  const gui_test::Capture picture = gui_test::CaptureScreen(WindowRect(hwnd_));
+  testing_support::PumpPending(200);
+  const testing_support::Capture picture = testing_support::CaptureScreen(WindowRect(hwnd_));
   ASSERT_EQ(258, picture.width);
   ASSERT_EQ(170, picture.height);
   wchar_t full[MAX_PATH];
-  ASSERT_TRUE(GetFullPathNameW((gui_test::ProgramFolder() + L"..\\tips_window.png").c_str(),
+  ASSERT_TRUE(GetFullPathNameW((GetModuleFolder() + L"..\\tips_window.png").c_str(),
                                MAX_PATH, full, nullptr));
-  EXPECT_TRUE(gui_test::WritePng(picture, full));
+  EXPECT_TRUE(testing_support::WritePng(picture, full));
   const std::wstring shown = TextOf(content());
   EXPECT_EQ(kLink, shown.substr(shown.size() - kLink.size()));
 }

@@ -1,12 +1,14 @@
-// Helpers for window tests under Xvfb.
-#include "tests/tips/gui_test_util.h"
+// Window test kit (under Xvfb).
+#include "tests/common/window_kit.h"
 
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <cwchar>
+
 using Microsoft::WRL::ComPtr;
 
-namespace gui_test {
+namespace testing_support {
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -26,11 +28,34 @@ void PumpPending(DWORD ms) {
   PumpUntil([] { return false; }, ms);
 }
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
+std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, DWORD threadId,
+                                  bool visibleOnly) {
+  struct Search {
+    DWORD processId;
+    const wchar_t* className;
+    DWORD threadId;
+    bool visibleOnly;
+    std::vector<HWND> found;
+  } search = {processId, className, threadId, visibleOnly, {}};
+  EnumWindows(
+      [](HWND window, LPARAM param) CALLBACK -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD pid = 0;
+        const DWORD thread = GetWindowThreadProcessId(window, &pid);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (pid == s->processId && wcscmp(name, s->className) == 0 &&
+            (s->threadId == 0 || s->threadId == thread) && (!s->visibleOnly || IsWindowVisible(window)))
+          s->found.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND FindTopLevelWindow(DWORD processId, const wchar_t* className, DWORD threadId, bool visibleOnly) {
+  const std::vector<HWND> found = TopLevelWindows(processId, className, threadId, visibleOnly);
+  return found.empty() ? nullptr : found.front();
 }
 
 namespace {
@@ -118,4 +143,4 @@ bool WritePng(const Capture& capture, const std::wstring& path) {
          SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
 }
 
-}  // namespace gui_test
+}  // namespace testing_support

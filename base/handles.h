@@ -1,6 +1,7 @@
 // Move-only owners of Win32 handles: one template, a traits type per kind of handle.
 #pragma once
 #include <windows.h>
+#include <bcrypt.h>
 #include <utility>
 
 template <typename Traits>
@@ -64,11 +65,24 @@ struct GdiObjectTraits {
   static void Close(Handle h) noexcept { DeleteObject(h); }
 };
 
+struct HashAlgorithmTraits {  // BCryptOpenAlgorithmProvider
+  using Handle = BCRYPT_ALG_HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct HashTraits {  // BCryptCreateHash
+  using Handle = BCRYPT_HASH_HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { BCryptDestroyHash(h); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueView = UniqueHandle<ViewTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueHashAlgorithm = UniqueHandle<HashAlgorithmTraits>;
+using UniqueHash = UniqueHandle<HashTraits>;
 
 // Holds a slim reader/writer lock exclusively for its scope. The component's locks are the
 // platform's: the C++ runtime's std::mutex goes through the statically linked POSIX thread

@@ -1,5 +1,5 @@
 // Small wide-text helpers shared by the component.
-#include "store/text.h"
+#include "base/text.h"
 
 #include <cstdarg>
 #include <cwchar>

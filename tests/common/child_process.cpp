@@ -1,0 +1,77 @@
+// Child-process test kit.
+#include "tests/common/child_process.h"
+
+#include <vector>
+
+#include "base/handles.h"
+
+namespace testing_support {
+
+DWORD RunChild(const std::wstring& commandLine, const ChildOptions& options) {
+  std::wstring line = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  BOOL inherit = FALSE;
+  if (options.output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = options.output;
+    inherit = TRUE;
+  } else if (options.inheritStdHandles) {
+    for (DWORD h : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+      SetHandleInformation(GetStdHandle(h), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    inherit = TRUE;
+  }
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(options.application.empty() ? nullptr : options.application.c_str(), line.data(),
+                      nullptr, nullptr, inherit, 0, nullptr,
+                      options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(), &startup,
+                      &started))
+    return kNoExitCode;
+  UniqueKernelHandle process(started.hProcess), thread(started.hThread);
+  const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+  while (WaitForSingleObject(process.get(), options.whileRunning ? 100 : options.timeoutMs) == WAIT_TIMEOUT) {
+    if (GetTickCount64() >= deadline) {
+      TerminateProcess(process.get(), 1);
+      WaitForSingleObject(process.get(), 5000);
+      return kNoExitCode;
+    }
+    if (options.whileRunning) options.whileRunning(started);
+  }
+  DWORD code = kNoExitCode;
+  if (!GetExitCodeProcess(process.get(), &code)) return kNoExitCode;
+  return code;
+}
+
+std::wstring ThisProgramPath() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::wstring();
+    if (n < path.size()) return std::wstring(path.data(), n);
+    path.resize(path.size() * 2);
+  }
+}
+
+DWORD RunThisProgram(const std::wstring& arguments, ChildOptions options) {
+  const std::wstring exe = ThisProgramPath();
+  if (options.application.empty()) options.application = exe;
+  return RunChild(L"\"" + exe + L"\" " + arguments, options);
+}
+
+ScopedEnvironment::ScopedEnvironment(const wchar_t* name, std::optional<std::wstring> value) : name_(name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size > 0) {
+    std::vector<wchar_t> buffer(size);
+    GetEnvironmentVariableW(name, buffer.data(), size);
+    old_ = std::wstring(buffer.data());
+  }
+  SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
+}
+
+ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+
+}  // namespace testing_support
