@@ -11,6 +11,7 @@
 // per thread but the record of a thread's key values, and everything is given back when the
 // library is freed: the locks live in static slots of this module, the one TLS index and the
 // value records are freed by the cleanup that the library's exit runs last.
+#define CADENZA_THREAD_RUNTIME_DEFINITION
 #include "base/thread_runtime.h"
 
 #include <windows.h>

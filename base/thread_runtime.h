@@ -8,7 +8,13 @@
 // detach at process exit (lpReserved set) leaves everything to the process's end. Weak: a
 // program that compiles a library's entry point in (a test) keeps the runtime's own thread
 // library, and the call is then skipped (CallThreadRuntimeDetach).
+// The definition itself is strong: two weak symbols would leave the choice to the order in
+// which the linker meets the objects, and an entry point met first would bind to nothing.
+#ifdef CADENZA_THREAD_RUNTIME_DEFINITION
+void ThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept;
+#else
 __attribute__((weak)) void ThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept;
+#endif
 
 inline void CallThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept {
   if (&ThreadRuntimeDetach != nullptr) ThreadRuntimeDetach(dwReason, lpReserved);

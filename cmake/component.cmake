@@ -7,10 +7,40 @@ string(REPLACE "." "," CADENZA_COMPONENT_VERSION_COMMAS ${CADENZA_COMPONENT_VERS
 configure_file(${CMAKE_SOURCE_DIR}/res/component_version.h.in
                ${CMAKE_BINARY_DIR}/res/generated/res/component_version.h @ONLY)
 
+# The module: DllMain, the class factory and the exports. Compiled once, linked into the
+# component, its test build and the test program that runs the module in-process.
+add_library(component_module OBJECT ${CMAKE_SOURCE_DIR}/host/module.cpp)
+target_link_libraries(component_module PUBLIC upgrade_host)
+
+# The component links only its own layers: a library from the reference host or the tests in its
+# link (directly or through another library) stops the configuration.
+function(cadenza_check_component_links target)
+  set(pending ${target})
+  set(seen)
+  while(pending)
+    list(POP_FRONT pending current)
+    if(NOT TARGET ${current} OR current IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    get_target_property(dir ${current} SOURCE_DIR)
+    string(FIND "${dir}/" "${CMAKE_SOURCE_DIR}/refhost/" in_refhost)
+    string(FIND "${dir}/" "${CMAKE_SOURCE_DIR}/tests/" in_tests)
+    if(in_refhost EQUAL 0 OR in_tests EQUAL 0)
+      message(FATAL_ERROR "${target} links ${current} from ${dir}: the component links none of the reference host's or the tests' libraries")
+    endif()
+    foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+      get_target_property(linked ${current} ${property})
+      if(linked)
+        list(APPEND pending ${linked})
+      endif()
+    endforeach()
+  endwhile()
+endfunction()
+
 # The component DLL, and test builds of it (a different name, extra sources).
 function(cadenza_component target)
   add_library(${target} SHARED
-    ${CMAKE_SOURCE_DIR}/host/module.cpp
     ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.def
     ${CMAKE_SOURCE_DIR}/res/Cadenza_Upgrade.rc
     ${CMAKE_SOURCE_DIR}/res/component.rc
@@ -19,8 +49,9 @@ function(cadenza_component target)
   # windres finds the type library and the manifest in the generated folder, the other files
   # beside the scripts.
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/res/generated/res ${CMAKE_SOURCE_DIR}/res)
-  target_link_libraries(${target} PRIVATE upgrade_host)
+  target_link_libraries(${target} PRIVATE component_module upgrade_host)
   cadenza_host_library(${target})
+  cadenza_check_component_links(${target})
   # On 32-bit x86 the entry points are __stdcall and their symbols decorated (_DllGetClassObject@12);
   # the export list names them undecorated, which the linker matches without a warning only with
   # the stdcall fixup. The exports stay undecorated at ordinals 1 to 4.
