@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/handles.h"
+
 namespace common_libraries {
 namespace {
 
@@ -409,10 +411,9 @@ HFONT GetNormalFont() noexcept {
 }
 
 void Release() noexcept {
-  AcquireSRWLockExclusive(&g_lock);
+  ExclusiveLock hold(g_lock);
   Unbind();
   g_bound = false;
-  ReleaseSRWLockExclusive(&g_lock);
 }
 
 BindingState CurrentBinding() noexcept {

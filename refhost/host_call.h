@@ -4,20 +4,14 @@
 #pragma once
 #include <windows.h>
 
-#include <new>
+#include "base/call_barrier.h"
 
 namespace refhost {
 
 // body()'s HRESULT; E_OUTOFMEMORY for an allocation failure, E_UNEXPECTED for any other exception.
 template <typename Body>
 HRESULT HostCall(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return CallBarrier(body, [](HRESULT hrFault) { return hrFault; });
 }
 
 }  // namespace refhost
