@@ -2,6 +2,7 @@
 // class object through which the component creates the provider.
 #include "refhost/provider/host_provider.h"
 
+#include "base/com_object.h"
 #include "refhost/host_call.h"
 #include "refhost/skin/skin_window.h"
 
@@ -19,35 +20,6 @@ namespace {
 
 constexpr wchar_t kProfileVariable[] = L"CADENZA_PROFILE";
 constexpr wchar_t kProfileSubpath[] = L"Cadenza\\Cadenza.ini";
-
-// IUnknown for an object with one interface besides IUnknown; apartment objects, but the
-// count is interlocked so that a release from another thread does no harm.
-template <typename Interface>
-class ComObject : public Interface {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
-      *ppv = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
-  }
-
- protected:
-  virtual ~ComObject() = default;
-
- private:
-  LONG refs_ = 1;
-};
 
 // Hands a newly made object (count 1) to an IUnknown** out-argument.
 template <typename Object, typename... Args>
@@ -194,26 +166,10 @@ class ServiceProvider final : public ComObject<IHostServiceProvider> {
   std::shared_ptr<HostState> state_;
 };
 
-class ProviderFactory final : public IClassFactory {
+class ProviderFactory final : public ComObject<IClassFactory> {
  public:
   explicit ProviderFactory(std::shared_ptr<HostState> state) : state_(std::move(state)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
@@ -228,8 +184,7 @@ class ProviderFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
  private:
-  ~ProviderFactory() = default;
-  LONG refs_ = 1;
+  ~ProviderFactory() override = default;
   std::shared_ptr<HostState> state_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <wrl/client.h>
 
+#include "base/com_object.h"
 #include "refhost/host_call.h"
 
 #include <new>
@@ -18,28 +19,10 @@ namespace {
 // The interface's id is taken from its declaration: liboleacc.a hands out IID_IAccessible
 // as an import thunk, not as the GUID.
 
-class SkinAccessible final : public IAccessible {
+class SkinAccessible final : public ComObject<IAccessible, IDispatch> {
  public:
   SkinAccessible(HWND hWnd, ElementsLookup lookup, ComPtr<IAccessible> standard)
       : hwnd_(hWnd), lookup_(lookup), standard_(std::move(standard)) {}
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(IAccessible)) {
-      *ppv = static_cast<IAccessible*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
 
   // IDispatch: clients use the IAccessible methods directly.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
@@ -213,7 +196,7 @@ class SkinAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
  private:
-  ~SkinAccessible() = default;
+  ~SkinAccessible() override = default;
 
   AccessibleElements* Elements() const { return IsWindow(hwnd_) ? lookup_(hwnd_) : nullptr; }
   size_t Count() const {
@@ -251,7 +234,6 @@ class SkinAccessible final : public IAccessible {
     return (standard_.Get()->*method)(shifted, out);
   }
 
-  LONG refs_ = 1;
   HWND hwnd_;
   ElementsLookup lookup_;
   ComPtr<IAccessible> standard_;

@@ -8,73 +8,25 @@
 #include <oleauto.h>
 
 #include <algorithm>
-#include <map>
 #include <new>
 
+#include "base/com_object.h"
 #include "host/host_services.h"
 #include "refhost/host_call.h"
 #include "refhost/skin/skin_accessible.h"
-#include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
-#include "base/handles.h"
+#include "refhost/skin/skin_renderer.h"
 
 namespace {
 
 const wchar_t kBoundProperty[] = L"CadenzaSkinWindow";  // the object bound to a window
 constexpr UINT_PTR kSubclassId = 0x5C1A;
-constexpr int kNone = -1;
+constexpr int kNone = skin::kNoElement;
 
-// Faces tried in order for the skin's texts: the first one installed is used.
-const wchar_t* const kFaces[] = {L"Microsoft YaHei", L"WenQuanYi Micro Hei", L"SimSun", L"Tahoma"};
-
-int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-  *reinterpret_cast<bool*>(found) = true;
-  return 0;
-}
-
-const wchar_t* InstalledFace() {
-  static const wchar_t* face = [] {
-    HDC dc = GetDC(nullptr);
-    const wchar_t* chosen = kFaces[0];
-    for (const wchar_t* candidate : kFaces) {
-      LOGFONTW lf = {};
-      lf.lfCharSet = DEFAULT_CHARSET;
-      wcsncpy_s(lf.lfFaceName, candidate, _TRUNCATE);
-      bool found = false;
-      EnumFontFamiliesExW(dc, &lf, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
-      if (found) {
-        chosen = candidate;
-        break;
-      }
-    }
-    ReleaseDC(nullptr, dc);
-    return chosen;
-  }();
-  return face;
-}
-
-class SkinWindow final : public IHostSkinWindow, public skin::AccessibleElements {
+class SkinWindow final : public ComObject<IHostSkinWindow>, public skin::AccessibleElements {
  public:
   SkinWindow() = default;
-  ~SkinWindow() { Unbind(); }
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IHostSkinWindow) {
-      *ppv = static_cast<IHostSkinWindow*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
+  ~SkinWindow() override { Unbind(); }
 
   // IHostSkinWindow
   HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override;
@@ -96,26 +48,20 @@ class SkinWindow final : public IHostSkinWindow, public skin::AccessibleElements
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 
   void Unbind();
-  void Render(HDC dc);
-  void RenderImages(uint32_t* bits);
-  void DrawImage(uint32_t* bits, const skin::ImageRef& image, const RECT& place);
-  HFONT Font(int height, bool bold);
+  skin::Frame CurrentFrame() const { return {layout_, paintOrder_, checked_, hover_, pressed_}; }
+  void Render(HDC dc) { renderer_.Render(dc, CurrentFrame()); }
   int HitTest(POINT pt) const;
-  int ImageSlot(size_t index) const;
   void InvalidateElement(int index);
   void Click(int index);
-  void ApplyClipping();
 
-  LONG refs_ = 1;
   HWND hwnd_ = nullptr;
   bool prepared_ = false;
   bool loaded_ = false;
   skin::Layout layout_;
-  skin::BitmapCache bitmaps_;
+  skin::Renderer renderer_;
   std::vector<size_t> paintOrder_;  // element indices, lowest zIndex first, then document order
   std::vector<bool> checked_;       // per element; meaningful for check boxes
   std::vector<size_t> exposed_;     // element indices shown to accessibility clients
-  std::map<std::pair<int, bool>, UniqueGdiObject> fonts_;
   int hover_ = kNone;
   int pressed_ = kNone;
   bool tracking_ = false;
@@ -185,7 +131,7 @@ HRESULT SkinWindow::Load(BSTR bstrSkin) {
                  e.rect.bottom - e.rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(item, e.visible ? SW_SHOWNA : SW_HIDE);
   }
-  ApplyClipping();
+  renderer_.ApplyClipping(hwnd_, CurrentFrame());
   InvalidateRect(hwnd_, nullptr, FALSE);
   return S_OK;
 }
@@ -198,148 +144,6 @@ void SkinWindow::Unbind() {
   hwnd_ = nullptr;
   prepared_ = loaded_ = false;
   hover_ = pressed_ = kNone;
-}
-
-// The window's shape: every pixel of the drawn images in the clipping colour is cut away.
-void SkinWindow::ApplyClipping() {
-  if (!layout_.clipped) {
-    SetWindowRgn(hwnd_, nullptr, TRUE);
-    return;
-  }
-  const int w = layout_.size.cx, h = layout_.size.cy;
-  std::vector<uint32_t> bits(static_cast<size_t>(w) * h, 0);
-  RenderImages(bits.data());
-  const uint32_t clip = skin::ToPixel(layout_.clippingColor);
-  std::vector<RECT> runs;
-  for (int y = 0; y < h; ++y) {
-    int x = 0;
-    while (x < w) {
-      while (x < w && bits[static_cast<size_t>(y) * w + x] == clip) ++x;
-      int start = x;
-      while (x < w && bits[static_cast<size_t>(y) * w + x] != clip) ++x;
-      if (x > start) runs.push_back({start, y, x, y + 1});
-    }
-  }
-  std::vector<BYTE> buffer(sizeof(RGNDATAHEADER) + runs.size() * sizeof(RECT));
-  auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
-  data->rdh.dwSize = sizeof(RGNDATAHEADER);
-  data->rdh.iType = RDH_RECTANGLES;
-  data->rdh.nCount = static_cast<DWORD>(runs.size());
-  data->rdh.nRgnSize = static_cast<DWORD>(runs.size() * sizeof(RECT));
-  data->rdh.rcBound = {0, 0, w, h};
-  if (!runs.empty()) memcpy(data->Buffer, runs.data(), runs.size() * sizeof(RECT));
-  HRGN region = ExtCreateRegion(nullptr, static_cast<DWORD>(buffer.size()), data);
-  if (region != nullptr && !SetWindowRgn(hwnd_, region, TRUE)) DeleteObject(region);
-}
-
-int SkinWindow::ImageSlot(size_t index) const {
-  const skin::Element& e = layout_.elements[index];
-  int slot = skin::kNormal;
-  if (e.Interactive()) {
-    if (pressed_ == static_cast<int>(index)) {
-      slot = hover_ == pressed_ ? skin::kDown : skin::kOver;
-    } else if (hover_ == static_cast<int>(index) && pressed_ == kNone) {
-      slot = skin::kOver;
-    }
-  }
-  if (e.kind == skin::ElementKind::CheckBox && checked_[index]) slot += skin::kCheckedOffset;
-  if (!e.hasImage[slot]) slot = e.kind == skin::ElementKind::CheckBox && checked_[index]
-                                    ? skin::kCheckedOffset : skin::kNormal;
-  return slot;
-}
-
-void SkinWindow::DrawImage(uint32_t* bits, const skin::ImageRef& image, const RECT& place) {
-  const skin::Pixels* pixels = bitmaps_.Get(image.module, image.bitmapId);
-  if (pixels == nullptr) return;
-  const uint32_t key = skin::ToPixel(image.transparentColor);
-  const int w = layout_.size.cx, h = layout_.size.cy;
-  for (LONG sy = image.source.top; sy < image.source.bottom; ++sy) {
-    const LONG dy = place.top + (sy - image.source.top);
-    if (sy < 0 || sy >= pixels->height || dy < 0 || dy >= h) continue;
-    for (LONG sx = image.source.left; sx < image.source.right; ++sx) {
-      const LONG dx = place.left + (sx - image.source.left);
-      if (sx < 0 || sx >= pixels->width || dx < 0 || dx >= w) continue;
-      const uint32_t p = pixels->At(sx, sy);
-      if (image.keyed && p == key) continue;
-      bits[static_cast<size_t>(dy) * w + dx] = p;
-    }
-  }
-}
-
-void SkinWindow::RenderImages(uint32_t* bits) {
-  for (size_t index : paintOrder_) {
-    const skin::Element& e = layout_.elements[index];
-    if (!e.visible) continue;
-    const int slot = ImageSlot(index);
-    if (!e.hasImage[slot]) continue;
-    RECT place = e.rect;
-    if (e.kind == skin::ElementKind::CheckBox) {
-      // The box sits at the element's left edge, centred in its height.
-      const LONG boxHeight = e.images[slot].source.bottom - e.images[slot].source.top;
-      place.top += std::max<LONG>(0, (e.rect.bottom - e.rect.top - boxHeight) / 2);
-    }
-    DrawImage(bits, e.images[slot], place);
-  }
-}
-
-HFONT SkinWindow::Font(int height, bool bold) {
-  auto& font = fonts_[{height, bold}];
-  if (!font) {
-    font.reset(CreateFontW(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, InstalledFace()));
-  }
-  return static_cast<HFONT>(font.get());
-}
-
-void SkinWindow::Render(HDC target) {
-  const int w = layout_.size.cx, h = layout_.size.cy;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;  // top row first, as Pixels
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* raw = nullptr;
-  UniqueGdiObject bitmap(CreateDIBSection(target, &info, DIB_RGB_COLORS, &raw, nullptr, 0));
-  HDC dc = CreateCompatibleDC(target);
-  if (!bitmap || dc == nullptr) {
-    if (dc != nullptr) DeleteDC(dc);
-    return;
-  }
-  uint32_t* bits = static_cast<uint32_t*>(raw);
-  std::fill(bits, bits + static_cast<size_t>(w) * h, skin::ToPixel(GetSysColor(COLOR_WINDOW)));
-  RenderImages(bits);
-
-  HGDIOBJ oldBitmap = SelectObject(dc, bitmap.get());
-  HGDIOBJ oldFont = GetCurrentObject(dc, OBJ_FONT);
-  SetBkMode(dc, TRANSPARENT);
-  for (size_t index : paintOrder_) {
-    const skin::Element& e = layout_.elements[index];
-    if (!e.visible || !e.hasLabel || e.label.text.empty()) continue;
-    const skin::Label& label = e.label;
-    SelectObject(dc, Font(label.fontHeight, label.bold));
-    const bool over = hover_ == static_cast<int>(index) && e.Interactive();
-    SetTextColor(dc, over ? label.overColor : label.normalColor);
-    RECT r = e.rect;
-    UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
-    if (e.kind == skin::ElementKind::Button && !label.placed) {
-      format |= DT_CENTER | DT_VCENTER;
-      if (pressed_ == static_cast<int>(index) && hover_ == pressed_) OffsetRect(&r, 0, 1);
-    } else {
-      r.left += label.offset.x;
-      r.top += label.offset.y;
-      r.right = w;
-      r.bottom = h;
-    }
-    DrawTextW(dc, label.text.c_str(), static_cast<int>(label.text.size()), &r, format);
-  }
-  GdiFlush();
-  BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
-  SelectObject(dc, oldFont);
-  SelectObject(dc, oldBitmap);
-  DeleteDC(dc);
 }
 
 int SkinWindow::HitTest(POINT pt) const {

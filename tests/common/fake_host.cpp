@@ -1,6 +1,7 @@
 // The fake host service provider.
 #include "tests/common/fake_host.h"
 
+#include "base/com_object.h"
 #include "refhost/host_call.h"
 #include "res/Cadenza_Upgrade.h"
 
@@ -21,37 +22,28 @@ void Record(const std::wstring& call) {
   g_state.calls.push_back(call);
 }
 
-// Reference counting shared by the small fake objects; each deletes itself at zero. Each
+// The small fake objects: base's reference counting, each deleting itself at zero. Each
 // remembers the thread (the single-threaded apartment) that made it and counts every call
-// that comes from another.
+// that comes from another; every release is told to the observer.
 template <typename Interface>
-class FakeObject : public Interface {
+class FakeObject : public ComObject<Interface> {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     Enter();
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
-      *ppv = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return ComObject<Interface>::QueryInterface(riid, ppv);
   }
   STDMETHODIMP_(ULONG) AddRef() override {
     Enter();
-    return ++m_cRef;
+    return ComObject<Interface>::AddRef();
   }
   STDMETHODIMP_(ULONG) Release() override {
     Enter();
     if (g_state.observer != nullptr) g_state.observer(L"Release");
-    ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
+    return ComObject<Interface>::Release();
   }
 
  protected:
-  virtual ~FakeObject() = default;
+  ~FakeObject() override = default;
   void Enter() const {
     if (GetCurrentThreadId() != m_thread) ++g_state.callsFromAnotherThread;
   }
@@ -63,7 +55,6 @@ class FakeObject : public Interface {
   }
 
  private:
-  ULONG m_cRef = 1;
   const DWORD m_thread = GetCurrentThreadId();
 };
 
