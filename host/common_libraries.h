@@ -12,6 +12,10 @@
 
 #include <string>
 
+// The host's caption of the upgrade prompts (the tips window's title and the message boxes'
+// caption) in its string table.
+inline constexpr UINT IDS_UPGRADE_CAPTION = 1217;
+
 namespace common_libraries {
 
 // The running player's version; 0 without the function.

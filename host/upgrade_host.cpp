@@ -20,7 +20,6 @@ constexpr wchar_t kLogFileName[] = L"music.txt";
 // Formatted by the host's log function with the Windows C runtime's wide printf, where %s takes
 // a wide string; this is the log line's agreed text, so it stays as it is.
 constexpr wchar_t kUpgradeContentFormat[] = L"Upgrade Content:%s";
-constexpr UINT IDS_UPGRADE_CAPTION = 1217;
 constexpr UINT IDS_RECOMMEND_UPGRADE_TEXT = 1354;
 constexpr UINT IDS_FORCE_UPGRADE_TEXT = 1355;
 constexpr WORD kBuildNotRead = 0xFFFF;

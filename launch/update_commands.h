@@ -29,7 +29,8 @@ class CUpdateRecordIO;
 void RetireStaleRecord(CUpdateRecordIO& record, const std::wstring& moduleType,
                        const std::wstring& folder);
 
-// The command-line templates, shared with the stand-in updater that parses them.
+// The command-line templates of the updater's modes (the stand-in updater parses the switches
+// on its own; the host contract lists them for a real one).
 inline constexpr wchar_t kInstallLineFormat[] = L"\"%ls\" /install /newpath \"%ls\"%ls";
 inline constexpr wchar_t kCrisisPackSwitch[] = L" /crisispack";
 inline constexpr wchar_t kManualLineFormat[] = L"\"%ls\" /newpath %ls%ls";

@@ -56,14 +56,15 @@ BOOL BytesToHexString(std::wstring& strOut, const BYTE* pData, UINT nLen) {
   return TRUE;
 }
 
-BOOL HexStringToBytes(BYTE* pOut, std::wstring& strHex, UINT nCapacity) {
+BOOL HexStringToBytes(BYTE* pOut, const std::wstring& strHex, UINT nCapacity) {
   const size_t n = strHex.size();
-  for (wchar_t& c : strHex)
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
   if (n == 0 || n % 2 != 0 || n / 2 > nCapacity || pOut == nullptr) return FALSE;
+  auto isHex = [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
+  };
   for (wchar_t c : strHex)
-    if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return FALSE;
-  auto value = [](wchar_t c) { return c >= L'A' ? c - 55 : c - 48; };
+    if (!isHex(c)) return FALSE;
+  auto value = [](wchar_t c) { return c >= L'a' ? c - L'a' + 10 : c >= L'A' ? c - L'A' + 10 : c - L'0'; };
   for (size_t i = 0; i < n / 2; ++i)
     pOut[i] = static_cast<BYTE>(16 * value(strHex[2 * i]) + value(strHex[2 * i + 1]));
   return TRUE;

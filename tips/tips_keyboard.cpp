@@ -22,8 +22,6 @@ constexpr RECT kCloseRect = {237, 10, 252, 25};
 constexpr RECT kCheckBoxRect = {10, 142, 120, 162};  // the box and its label
 constexpr POINT kCheckBoxClick = {17, 152};           // the middle of the box
 constexpr UINT_PTR kContentSubclassId = 0x7E9;
-constexpr UINT kCaptionStringId = 1217;  // the host's caption of the upgrade prompts
-const std::wstring kLinkText = L"显示更多";
 
 enum KeyFocus { kFocusInstall, kFocusLater, kFocusClose, kFocusCheckBox, kFocusLink, kFocusCount };
 
@@ -51,7 +49,7 @@ LRESULT ContentKey(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 std::wstring UpgradeTipsTitle() {
   std::wstring strTitle;
-  common_libraries::LoadStringW(kCaptionStringId, strTitle);
+  common_libraries::LoadStringW(IDS_UPGRADE_CAPTION, strTitle);
   return strTitle;
 }
 

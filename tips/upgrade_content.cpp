@@ -13,9 +13,7 @@ namespace {
 
 constexpr int kVisibleLines = 4;
 const std::wstring kLineBreak = L"\r\n";
-const std::wstring kLinkText = L"显示更多";
 const std::wstring kSeparator = L"\u2026\u2026";
-constexpr COLORREF kLinkColor = RGB(0x23, 0x65, 0x99);
 
 // The first measurement takes this many characters; when they fit in the visible lines and
 // the description goes on, it is repeated with four times as many, up to the most. Four lines
@@ -198,7 +196,7 @@ void CUpgradeTipsWnd::MarkLink() const {
   m_ctrlContent.GetSelectionCharFormat(cf);
   cf.dwMask = CFM_COLOR | CFM_LINK;
   cf.dwEffects = (cf.dwEffects | CFE_LINK) & ~CFE_AUTOCOLOR;
-  cf.crTextColor = kLinkColor;
+  cf.crTextColor = kContentColor;
   m_ctrlContent.SetSelectionCharFormat(cf);
   m_ctrlContent.SetSel(-1, -1);
 }

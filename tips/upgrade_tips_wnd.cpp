@@ -23,7 +23,6 @@ HostProviderCache g_tipsHostProviders;
 
 constexpr DWORD kContentExStyle = WS_EX_TRANSPARENT;
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE;
-constexpr COLORREF kContentColor = RGB(0x23, 0x65, 0x99);
 constexpr LONG kLineSpacingTwips = 275;
 constexpr BYTE kLineSpacingAtLeast = 4;  // spacing in twips, never less than single
 

@@ -12,6 +12,11 @@
 
 inline constexpr UINT IDC_UPGRADE_CONTENT = 4097;
 
+// The show-more link that ends a folded description, and the colour of the description's text
+// (the link's too).
+inline const std::wstring kLinkText = L"显示更多";
+inline constexpr COLORREF kContentColor = RGB(0x23, 0x65, 0x99);
+
 // Skin event ids of the tips window's elements.
 inline constexpr WPARAM kEventClose = 1001;
 inline constexpr WPARAM kEventInstall = 1002;
@@ -31,7 +36,7 @@ class CUpgradeTipsWnd : public WindowBase {
   // Shows or hides the window. Shown again after Close, Later or Install tore its skin down,
   // it sets the skin up first and stays hidden (FALSE) when that fails, so that it never
   // appears without its buttons; the next show tries again.
-  BOOL ShowWindow(int nCmdShow);
+  BOOL ShowWindow(int nCmdShow) override;
   // SetContent, then show: one upgrade prompt on this window's own thread.
   BOOL Prompt(const std::wstring& strContent);
 

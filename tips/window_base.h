@@ -18,8 +18,10 @@ class WindowBase {
   // popup. FALSE when the window could not be created (for example WM_CREATE returned -1).
   BOOL CreateEx(DWORD dwExStyle, LPCWSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                 HWND hWndParent, UINT nID);
-  // The platform's ShowWindow on this window; FALSE and nothing done when there is no window.
-  BOOL ShowWindow(int nCmdShow);
+  // Shows or hides the window; FALSE and nothing done when there is no window. Virtual: a window
+  // that must prepare itself before it shows (the tips window's skin) does so through any
+  // pointer to it.
+  virtual BOOL ShowWindow(int nCmdShow);
   BOOL DestroyWindow();
 
   // The window class: CS_HREDRAW | CS_VREDRAW, no cursor, no background brush, no icon.
@@ -38,4 +40,3 @@ class WindowBase {
   static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
-// This module's handle (the DLL's own when linked into it).

@@ -121,7 +121,7 @@ TEST(HexText, EncodesAndDecodes) {
   BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
   std::wstring mixed = L"0a1B";
   EXPECT_TRUE(HexStringToBytes(out, mixed, sizeof(out)));
-  EXPECT_EQ(L"0A1B", mixed);  // the caller's text is upper-cased in place
+  EXPECT_EQ(L"0a1B", mixed);  // the caller's text is left as it was
   EXPECT_EQ(0x0A, out[0]);
   EXPECT_EQ(0x1B, out[1]);
   EXPECT_EQ(0x55, out[2]);
