@@ -1,5 +1,4 @@
-// The upgrade tips window: creation with its skin, placement, skin events and the
-// process-wide holder.
+// The upgrade tips window: creation with its skin, placement and skin events.
 #include "tips/upgrade_tips_wnd.h"
 
 #include <oleauto.h>
@@ -7,57 +6,23 @@
 #include <new>
 #include <utility>
 
-#include "base/this_module.h"
 #include "host/common_libraries.h"
 #include "res/Cadenza_Upgrade.h"
-#include "base/handles.h"
+#include "tips/tips_holder.h"
 #include "tips/tips_skin.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The tips window's own host service providers, one per apartment: the window's calls come
-// from its own thread, so they go through the provider of that thread's apartment.
-HostProviderCache g_tipsHostProviders;
-
 constexpr DWORD kContentExStyle = WS_EX_TRANSPARENT;
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_MULTILINE;
 constexpr LONG kLineSpacingTwips = 275;
 constexpr BYTE kLineSpacingAtLeast = 4;  // spacing in twips, never less than single
 
-// Posted to the window by a prompt from another thread; the description waits in
-// g_pendingPrompt.
-constexpr UINT kPromptMessage = WM_APP + 1;
 // Posted to the window by an answer (Close, Later, Install): tears the skin down once the
 // skin engine's event is over. WPARAM: the skin's set-up generation it was posted for.
 constexpr UINT kTearDownMessage = WM_APP + 2;
-
-// The one tips window object. A plain pointer with no destructor of its own: at process exit
-// nothing of the window is torn down (the system does it), so no window call and no call
-// into the host's objects runs then.
-SRWLOCK g_holderLock = SRWLOCK_INIT;
-CUpgradeTipsWnd* g_pTipsWnd = nullptr;
-// The library's reference to itself while a tips window exists.
-HMODULE g_hSelfReference = nullptr;
-bool g_bPromptPending = false;
-std::wstring g_pendingPrompt;
-
-void TakeSelfReference() {
-  if (g_hSelfReference != nullptr) return;
-  HMODULE hModule = nullptr;
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(ThisModule()), &hModule))
-    g_hSelfReference = hModule;
-}
-
-// Only from a call that the host makes while it holds the library itself, so the count never
-// reaches zero here.
-void DropSelfReference() {
-  if (g_hSelfReference == nullptr) return;
-  FreeLibrary(g_hSelfReference);
-  g_hSelfReference = nullptr;
-}
 
 }  // namespace
 
@@ -112,13 +77,7 @@ LRESULT CUpgradeTipsWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
       return 0;
     case kPromptMessage: {
       std::wstring strContent;
-      bool bPending = false;
-      {
-        ExclusiveLock hold(g_holderLock);
-        strContent.swap(g_pendingPrompt);
-        bPending = std::exchange(g_bPromptPending, false);
-      }
-      if (bPending) Prompt(strContent);
+      if (TakePendingPrompt(strContent)) Prompt(strContent);
       return 0;
     }
     case WM_NCDESTROY:
@@ -167,10 +126,10 @@ BOOL CUpgradeTipsWnd::SetUpSkin() {
   // half set-up skin that a later show would take for a working one.
   ComPtr<IHostSettings> spSettings;
   ComPtr<IHostSkinWindow> spSkinWnd;
-  if (FAILED(ObtainHostObject(g_tipsHostProviders, HostObject::Settings, spSettings.GetAddressOf())) ||
+  if (FAILED(ObtainHostObject(TipsHostProviders(), HostObject::Settings, spSettings.GetAddressOf())) ||
       !spSettings)
     return FALSE;
-  if (FAILED(ObtainHostObject(g_tipsHostProviders, HostObject::SkinWindow, spSkinWnd.GetAddressOf())) ||
+  if (FAILED(ObtainHostObject(TipsHostProviders(), HostObject::SkinWindow, spSkinWnd.GetAddressOf())) ||
       !spSkinWnd)
     return FALSE;
   if (FAILED(spSkinWnd->BindWindow(m_hWnd)) || FAILED(spSkinWnd->PrepareWindow(m_hWnd)))
@@ -258,7 +217,7 @@ LRESULT CUpgradeTipsWnd::OnSkinEvent(WPARAM wParam, LPARAM lParam) {
       break;
     case kEventInstall: {
       ComPtr<IUpgradeHost> spUpgradeHost;
-      ObtainHostObject(g_tipsHostProviders, HostObject::UpgradeHost, spUpgradeHost.GetAddressOf());
+      ObtainHostObject(TipsHostProviders(), HostObject::UpgradeHost, spUpgradeHost.GetAddressOf());
       if (spUpgradeHost) {
         spUpgradeHost->ScheduledUpgrade(0);
         HideAndTearDown();
@@ -299,102 +258,4 @@ void CUpgradeTipsWnd::Abandon() {
   static_cast<void>(m_spSettings.Detach());
   m_strContent.clear();
   m_bPrompt = TRUE;
-}
-
-CUpgradeTipsWnd* GetUpgradeTipsWnd() {
-  CUpgradeTipsWnd* pWnd = nullptr;
-  {
-    ExclusiveLock hold(g_holderLock);
-    pWnd = g_pTipsWnd;
-  }
-  if (pWnd != nullptr && pWnd->HasLiveWindow()) return pWnd;
-
-  HWND hOwner = nullptr;
-  IHostServiceProvider* pProvider = nullptr;
-  if (SUCCEEDED(g_tipsHostProviders.Get(&pProvider)) && FAILED(pProvider->GetMainWindow(&hOwner)))
-    hOwner = nullptr;
-
-  if (pWnd == nullptr) {
-    pWnd = new (std::nothrow) CUpgradeTipsWnd();
-    if (pWnd == nullptr) return nullptr;
-    ExclusiveLock hold(g_holderLock);
-    if (g_pTipsWnd != nullptr) {  // another thread was quicker
-      delete pWnd;
-      return g_pTipsWnd;
-    }
-    g_pTipsWnd = pWnd;
-  } else {
-    // Its window has gone (never made, its owner destroyed, its thread ended, or closed
-    // from outside): the same object gets a new window.
-    pWnd->Abandon();
-  }
-
-  TakeSelfReference();
-  // Made at its final size and, as far as the work area is known now, in its final place: the
-  // skin's layout and the placement at the show then move nothing.
-  RECT rect = {0, 0, kTipsWindowSize.cx, kTipsWindowSize.cy};
-  RECT rcWork;
-  if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0))
-    OffsetRect(&rect, rcWork.right - rect.right, rcWork.bottom - rect.bottom);
-  const std::wstring strTitle = UpgradeTipsTitle();
-  if (!pWnd->CreateEx(WS_EX_TOPMOST, strTitle.empty() ? nullptr : strTitle.c_str(), WS_POPUP, rect,
-                      hOwner, 0)) {
-    WindowBase::UnregisterWindowClass();
-    DropSelfReference();
-  }
-  return pWnd;
-}
-
-BOOL PromptUpgradeTips(const std::wstring& strContent) {
-  CUpgradeTipsWnd* pWnd = GetUpgradeTipsWnd();
-  if (pWnd == nullptr) return FALSE;
-  const HWND hWnd = pWnd->GetSafeHwnd();
-  if (hWnd == nullptr) return FALSE;
-  if (GetWindowThreadProcessId(hWnd, nullptr) == GetCurrentThreadId())
-    return pWnd->Prompt(strContent);
-  {
-    ExclusiveLock hold(g_holderLock);
-    g_pendingPrompt = strContent;
-    g_bPromptPending = true;
-  }
-  return PostMessageW(hWnd, kPromptMessage, 0, 0);
-}
-
-BOOL UpgradeTipsProvidersKept() { return g_tipsHostProviders.ReleaseForUnload() ? FALSE : TRUE; }
-
-BOOL UpgradeTipsWndInUse() {
-  CUpgradeTipsWnd* pDead = nullptr;
-  {
-    ExclusiveLock hold(g_holderLock);
-    if (g_pTipsWnd == nullptr) return FALSE;
-    if (g_pTipsWnd->HasLiveWindow()) return TRUE;
-    pDead = g_pTipsWnd;
-    g_pTipsWnd = nullptr;
-  }
-  // Its window is gone, so nothing of it calls the window system or the host any more.
-  pDead->Abandon();
-  delete pDead;
-  WindowBase::UnregisterWindowClass();
-  DropSelfReference();
-  return FALSE;
-}
-
-void DestroyUpgradeTipsWnd() {
-  CUpgradeTipsWnd* pWnd = nullptr;
-  {
-    ExclusiveLock hold(g_holderLock);
-    pWnd = g_pTipsWnd;
-    // A window of another thread can only be destroyed there.
-    if (pWnd != nullptr && pWnd->HasLiveWindow() &&
-        GetWindowThreadProcessId(pWnd->GetSafeHwnd(), nullptr) != GetCurrentThreadId())
-      return;
-    g_pTipsWnd = nullptr;
-  }
-  if (pWnd != nullptr) {
-    if (pWnd->HasLiveWindow()) pWnd->DestroyWindow();
-    pWnd->Abandon();
-    delete pWnd;
-  }
-  WindowBase::UnregisterWindowClass();
-  DropSelfReference();
 }

@@ -72,9 +72,6 @@ class CUpgradeTipsWnd : public WindowBase {
 
   friend CUpgradeTipsWnd* GetUpgradeTipsWnd();
   friend BOOL UpgradeTipsWndInUse();
-// After UpgradeTipsWndInUse said FALSE: the tips window's provider of the calling apartment is
-// released; TRUE while another apartment still keeps one.
-BOOL UpgradeTipsProvidersKept();
   friend void DestroyUpgradeTipsWnd();
   // TRUE while this object's window exists (it may belong to another thread).
   BOOL HasLiveWindow() const;
