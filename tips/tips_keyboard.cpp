@@ -10,17 +10,25 @@
 
 #include <commctrl.h>
 
-#include "host/common_libraries.h"
 #include "base/call_barrier.h"
+#include "host/common_libraries.h"
+#include "tips/tips_skin.h"
 
 namespace {
 
 // The drawn elements' places, as the skin document lays them out.
-constexpr RECT kInstallRect = {142, 140, 192, 160};
-constexpr RECT kLaterRect = {200, 140, 250, 160};
-constexpr RECT kCloseRect = {237, 10, 252, 25};
-constexpr RECT kCheckBoxRect = {10, 142, 120, 162};  // the box and its label
-constexpr POINT kCheckBoxClick = {17, 152};           // the middle of the box
+constexpr RECT kInstallRect = SkinRect(L"id=\"Button_OK\"");
+constexpr RECT kLaterRect = SkinRect(L"id=\"Button_Cancle\"");
+constexpr RECT kCloseRect = SkinRect(L"id=\"Button_Close\"");
+// The check box's focus frame holds the box and its label's text only: the document's element
+// is 200 wide, most of it empty; 110 pixels end just after the label.
+constexpr RECT kCheckBoxRect = {SkinNumber(L"id=\"CheckBox_NotPrompt\"", L"left"),
+                                SkinNumber(L"id=\"CheckBox_NotPrompt\"", L"top"),
+                                SkinNumber(L"id=\"CheckBox_NotPrompt\"", L"left") + 110,
+                                SkinNumber(L"id=\"CheckBox_NotPrompt\"", L"top") +
+                                    SkinNumber(L"id=\"CheckBox_NotPrompt\"", L"height")};
+// The middle of the box: 15 pixels wide at the element's start, centred in its height.
+constexpr POINT kCheckBoxClick = {kCheckBoxRect.left + 15 / 2, (kCheckBoxRect.top + kCheckBoxRect.bottom) / 2};
 constexpr UINT_PTR kContentSubclassId = 0x7E9;
 
 enum KeyFocus { kFocusInstall, kFocusLater, kFocusClose, kFocusCheckBox, kFocusLink, kFocusCount };
