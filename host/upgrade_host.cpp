@@ -6,6 +6,7 @@
 
 #include <wrl/client.h>
 
+#include "base/com_object.h"
 #include "host/common_libraries.h"
 #include "host/host_provider_cache.h"
 #include "host/module.h"
@@ -63,28 +64,12 @@ HRESULT TriggerAppControl() {
 }
 
 // A snapshot enumerator over AddRef'ed items; Clone copies the snapshot and the position.
-template <typename Enum, typename Item, const IID& kIID>
-class SnapshotEnum final : public Enum {
+template <typename Enum, typename Item>
+class SnapshotEnum final : public ComObject<Enum> {
  public:
   explicit SnapshotEnum(std::vector<Item> items, size_t pos = 0) : m_items(std::move(items)), m_pos(pos) {
     for (Item& item : m_items) Ref(item)->AddRef();
     g_Module.Lock();
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == kIID) {
-      *ppv = static_cast<Enum*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
   }
   STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
     return GuardedCall([&]() -> HRESULT {
@@ -117,7 +102,7 @@ class SnapshotEnum final : public Enum {
   }
 
  private:
-  ~SnapshotEnum() {
+  ~SnapshotEnum() override {
     for (Item& item : m_items) Ref(item)->Release();
     g_Module.Unlock();
   }
@@ -126,12 +111,10 @@ class SnapshotEnum final : public Enum {
 
   std::vector<Item> m_items;
   size_t m_pos;
-  ULONG m_cRef = 1;
 };
 
-using ConnectionsEnum = SnapshotEnum<IEnumConnections, CONNECTDATA, IID_IEnumConnections>;
-using ConnectionPointsEnum =
-    SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*, IID_IEnumConnectionPoints>;
+using ConnectionsEnum = SnapshotEnum<IEnumConnections, CONNECTDATA>;
+using ConnectionPointsEnum = SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>;
 
 }  // namespace
 

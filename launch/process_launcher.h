@@ -4,9 +4,11 @@
 #include <windows.h>
 #include <string>
 
+// The updater launch's namespace: starting the updater's programs.
 namespace ORBITUPDATE {
 
-// Lives for one launch; Execute starts the program with SW_SHOW.
+// Starts one program from a command line (the updater in the mode it selects). Lives for one
+// launch; Execute starts the program with SW_SHOW.
 class CCmdLineExecutor {
  public:
   CCmdLineExecutor() = default;

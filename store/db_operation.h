@@ -4,14 +4,17 @@
 #include <windows.h>
 #include <string>
 
+// A profile (INI) file opened as a small database: one section at a time, values read and
+// written through the platform's profile functions.
 class CDBOperation {
  public:
   CDBOperation();
   virtual ~CDBOperation();
 
-  // Creates the file (zero bytes) when missing, never truncates it; pszID is not used by this form.
+  // Opens the profile file: creates it (zero bytes) when missing, never truncates it; pszID is
+  // not used by this form.
   BOOL OpenDB(LPCWSTR pszID, LPCWSTR pszFilePath);
-  // Every write has already reached the file: always TRUE.
+  // Saves the profile file: every write has already reached it, so always TRUE.
   BOOL SaveDB(LPCWSTR pszID, LPCWSTR pszFilePath);
   BOOL SetSection(LPCWSTR pszSection);
 
