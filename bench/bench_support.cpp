@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "base/handles.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
 
 namespace bench {
 
 namespace {
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
 // Several lines of mixed text, long enough that the tips window folds it behind its link.
 constexpr wchar_t kStoredDescription[] =
@@ -127,27 +125,19 @@ BOOL CALLBACK CountTopLevel(HWND window, LPARAM count) {
 
 }  // namespace
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 bool ComponentClient::Load(const std::wstring& folder, std::string& error) {
-  module_ = LoadLibraryW((folder + L"Cadenza_Upgrade.dll").c_str());
-  if (module_ == nullptr) {
+  component_.emplace(folder + L"Cadenza_Upgrade.dll");
+  if (!*component_) {
     error = "Cadenza_Upgrade.dll not loaded, error " + std::to_string(GetLastError());
     return false;
   }
-  auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-      reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-  if (getClassObject == nullptr) {
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  if (component_->Export<GetClassObjectFn>("DllGetClassObject") == nullptr) {
     error = "DllGetClassObject not exported";
     return false;
   }
-  HRESULT hr = getClassObject(CLSID_UpgradeHost, IID_IClassFactory,
-                              reinterpret_cast<void**>(factory_.GetAddressOf()));
+  HRESULT hr = component_->GetClassObject(CLSID_UpgradeHost, IID_IClassFactory,
+                                          reinterpret_cast<void**>(factory_.GetAddressOf()));
   if (FAILED(hr)) {
     error = "DllGetClassObject failed";
     return false;
@@ -291,26 +281,16 @@ int FailChild(const std::wstring& resultPath, const std::string& error) {
 
 bool RunChild(const std::wstring& arguments, const std::wstring& resultPath, DWORD timeoutMs,
               const std::string& what, Values& figures, std::string& error) {
-  wchar_t program[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(program) + L"\" " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    error = "the " + what + " run could not be started";
+  testing_support::ChildOptions options;
+  options.timeoutMs = timeoutMs;  // then the child is ended
+  const ULONGLONG start = GetTickCount64();
+  const DWORD exitCode = testing_support::RunThisProgram(arguments, options);
+  if (exitCode == testing_support::kNoExitCode) {
+    // No exit code: either it never started, or it ran out its time.
+    error = "the " + what +
+            (GetTickCount64() - start >= timeoutMs ? " run did not finish in time" : " run could not be started");
     return false;
   }
-  UniqueKernelHandle processHandle(process.hProcess);
-  UniqueKernelHandle threadHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);  // our own child, by its handle
-    error = "the " + what + " run did not finish in time";
-    return false;
-  }
-  DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
   figures = ReadValues(resultPath);
   if (figures.count("error")) {
     error = figures["error"];

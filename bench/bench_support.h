@@ -5,9 +5,12 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
+#include "base/folders.h"
 #include "res/Cadenza_Upgrade.h"
+#include "tests/common/component_loader.h"
 
 namespace bench {
 
@@ -16,17 +19,15 @@ inline constexpr WORD kPlayerBuild = 300;     // Cadenza.exe 5.1.300.0
 inline constexpr DWORD kPackageVersion = kAppVersion + 1;
 inline constexpr wchar_t kModuleType[] = L"Cadenza";
 
-// The folder of the running program (build\bin), ending in a backslash.
-std::wstring ProgramFolder();
-
-// Cadenza_Upgrade.dll from the program's folder, through LoadLibrary and DllGetClassObject.
+// Cadenza_Upgrade.dll from the program's folder (GetModuleFolder(), build\bin), through
+// LoadLibrary and DllGetClassObject.
 class ComponentClient {
  public:
   bool Load(const std::wstring& folder, std::string& error);
   HRESULT CreateHost(IUpgradeHost** ppHost);
 
  private:
-  HMODULE module_ = nullptr;  // kept loaded for the life of the process
+  std::optional<testing_support::LoadedComponent> component_;  // kept loaded for the life of the process
   Microsoft::WRL::ComPtr<IClassFactory> factory_;
 };
 

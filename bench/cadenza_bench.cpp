@@ -227,7 +227,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
 
-  const std::wstring bin = ProgramFolder();
+  const std::wstring bin = GetModuleFolder();
   const std::wstring updater = bin + L"CadenzaUpdate.exe";
   testing_support::TempFolder work;
   SetEnvironmentVariableW(L"CADENZA_APP_VERSION", std::to_wstring(kAppVersion).c_str());

@@ -122,7 +122,7 @@ FirstShowHost::~FirstShowHost() = default;
 
 std::string FirstShowHost::SetUp() {
   if (FAILED(services_.Register())) return "host provider not registered";
-  const std::wstring folder = ProgramFolder();
+  const std::wstring folder = GetModuleFolder();
   common_ = LoadLibraryW((folder + L"CadenzaCommon.dll").c_str());
   widget_ = LoadLibraryW((folder + L"CadenzaWidget_MFC.dll").c_str());
   if (common_ == nullptr || widget_ == nullptr) return "the host's common libraries not loaded";
@@ -156,7 +156,7 @@ int RunFirstShowChild(const std::wstring& resultPath, const std::wstring& profil
 
     ComponentClient client;
     std::string error;
-    if (!client.Load(ProgramFolder(), error)) return FailChild(resultPath, error);
+    if (!client.Load(GetModuleFolder(), error)) return FailChild(resultPath, error);
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
       return FailChild(resultPath, "UpgradeHost not created");

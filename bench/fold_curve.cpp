@@ -94,7 +94,7 @@ int RunFoldCurveChild(const std::wstring& resultPath, const std::wstring& profil
     if (FAILED(services.Register())) return FailChild(resultPath, "host provider not registered");
     ComponentClient client;
     std::string error;
-    if (!client.Load(ProgramFolder(), error)) return FailChild(resultPath, error);
+    if (!client.Load(GetModuleFolder(), error)) return FailChild(resultPath, error);
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
     if (FAILED(client.CreateHost(host.GetAddressOf())))
       return FailChild(resultPath, "UpgradeHost not created");
@@ -167,7 +167,7 @@ int RunFoldCurveChild(const std::wstring& resultPath, const std::wstring& profil
     const wchar_t* const strings[] = {L"UpdateRecord_S_strModuleType", L"UpdateRecord_S_strVersionName",
                                       L"UpdateRecord_S_strDescription", L"UpdateRecord_S_strZipFileName",
                                       L"UpdateRecord_S_strExeFileName", L"UpdateRecord_S_byarHash"};
-    const std::wstring updater = ProgramFolder() + L"CadenzaUpdate.exe";
+    const std::wstring updater = GetModuleFolder() + L"CadenzaUpdate.exe";
     for (int round = 0; round < rounds && !figures.count("error"); ++round) {
       for (size_t i = 0; i < cases.size(); ++i) {
         if (!WriteRecord(recordPath, true, stored[i])) break;

@@ -16,8 +16,6 @@ namespace {
 constexpr DWORD kChildTimeoutMs = 300000;
 constexpr int kWarmUpCycles = 20;
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
 // Committed private memory of the process. Where the platform does not answer PrivateUsage
 // (Wine gives 0), the address space is walked and its committed private regions added up.
 SIZE_T PrivateBytes() {
@@ -41,26 +39,21 @@ SIZE_T PrivateBytes() {
 using SetAllocationFaultFn = void (*)(LONG);
 using AllocationFaultsInjectedFn = LONG (*)();
 
-template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // One cycle: load, create, check, release, free. False when a step failed; unloaded tells
 // whether the library was gone afterwards. With fault, the first allocation of CheckUpgrade
 // fails: the library throws std::bad_alloc and must catch it itself.
 bool Cycle(const std::wstring& path, bool fault, bool& unloaded) {
-  HMODULE module = LoadLibraryW(path.c_str());
-  if (module == nullptr) return false;
+  testing_support::LoadedComponent component(path);
+  if (!component) return false;
   bool ok = false;
   {
-    auto get = Export<GetClassObjectFn>(module, "DllGetClassObject");
-    auto setFault = Export<SetAllocationFaultFn>(module, "SetAllocationFault");
-    auto injected = Export<AllocationFaultsInjectedFn>(module, "AllocationFaultsInjected");
+    auto setFault = component.Export<SetAllocationFaultFn>("SetAllocationFault");
+    auto injected = component.Export<AllocationFaultsInjectedFn>("AllocationFaultsInjected");
     Microsoft::WRL::ComPtr<IClassFactory> factory;
     Microsoft::WRL::ComPtr<IUpgradeHost> host;
-    if (get != nullptr && (!fault || (setFault != nullptr && injected != nullptr)) &&
-        SUCCEEDED(get(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()))) &&
+    if ((!fault || (setFault != nullptr && injected != nullptr)) &&
+        SUCCEEDED(component.GetClassObject(CLSID_UpgradeHost, IID_IClassFactory,
+                                           reinterpret_cast<void**>(factory.GetAddressOf()))) &&
         SUCCEEDED(factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())))) {
       if (fault) {
         setFault(1);
@@ -75,7 +68,7 @@ bool Cycle(const std::wstring& path, bool fault, bool& unloaded) {
     }
     DrainMessages();
   }
-  FreeLibrary(module);
+  component.Free();
   unloaded = GetModuleHandleW(path.c_str()) == nullptr;
   return ok;
 }
@@ -146,7 +139,7 @@ bool MeasureLoadCycles(const std::wstring& workFolder, LoadCycleKind kind, int c
   const std::wstring componentFolder = workFolder + L"component\\";
   const std::wstring componentPath = componentFolder + library;
   CreateDirectoryW(componentFolder.c_str(), nullptr);
-  if (!CopyFileW((ProgramFolder() + library).c_str(), componentPath.c_str(), FALSE)) {
+  if (!CopyFileW((GetModuleFolder() + library).c_str(), componentPath.c_str(), FALSE)) {
     error = "the component could not be copied";
     return false;
   }

@@ -75,3 +75,12 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, std::optional<std::wst
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options) {
+  if (options.application.empty()) options.application = program;
+  return RunChild(L"\"" + program + L"\" " + arguments, options);
+}
+
+}  // namespace testing_support

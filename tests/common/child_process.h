@@ -45,3 +45,11 @@ class ScopedEnvironment {
 };
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+// Runs the program at `program` with `arguments` (after its own quoted path) and waits for it;
+// its exit code, or kNoExitCode. The program is also the application CreateProcessW is given.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options = {});
+
+}  // namespace testing_support

@@ -28,34 +28,57 @@ void PumpPending(DWORD ms) {
   PumpUntil([] { return false; }, ms);
 }
 
+namespace {
+
+// One search over the top-level windows: take(window, context) for each match, in z-order,
+// until it answers false. Allocates nothing itself, so that a finder may run while a test makes
+// allocations fail.
+struct WindowSearch {
+  DWORD processId;
+  const wchar_t* className;
+  DWORD threadId;
+  bool visibleOnly;
+  bool (*take)(HWND window, void* context);
+  void* context;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM param) {
+  const auto* s = reinterpret_cast<const WindowSearch*>(param);
+  DWORD pid = 0;
+  const DWORD thread = GetWindowThreadProcessId(window, &pid);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (pid == s->processId && wcscmp(name, s->className) == 0 &&
+      (s->threadId == 0 || s->threadId == thread) && (!s->visibleOnly || IsWindowVisible(window)))
+    return s->take(window, s->context) ? TRUE : FALSE;
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, DWORD threadId,
                                   bool visibleOnly) {
-  struct Search {
-    DWORD processId;
-    const wchar_t* className;
-    DWORD threadId;
-    bool visibleOnly;
-    std::vector<HWND> found;
-  } search = {processId, className, threadId, visibleOnly, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        const DWORD thread = GetWindowThreadProcessId(window, &pid);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (pid == s->processId && wcscmp(name, s->className) == 0 &&
-            (s->threadId == 0 || s->threadId == thread) && (!s->visibleOnly || IsWindowVisible(window)))
-          s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  std::vector<HWND> found;
+  WindowSearch search = {processId, className, threadId, visibleOnly,
+                         [](HWND window, void* context) {
+                           static_cast<std::vector<HWND>*>(context)->push_back(window);
+                           return true;
+                         },
+                         &found};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return found;
 }
 
 HWND FindTopLevelWindow(DWORD processId, const wchar_t* className, DWORD threadId, bool visibleOnly) {
-  const std::vector<HWND> found = TopLevelWindows(processId, className, threadId, visibleOnly);
-  return found.empty() ? nullptr : found.front();
+  HWND found = nullptr;
+  WindowSearch search = {processId, className, threadId, visibleOnly,
+                         [](HWND window, void* context) {
+                           *static_cast<HWND*>(context) = window;
+                           return false;
+                         },
+                         &found};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return found;
 }
 
 namespace {

@@ -16,7 +16,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 void PumpPending(DWORD ms = 100);
 
 // The first top-level window of process `processId` with class `className` (on thread
-// `threadId` unless 0; shown ones only unless `visibleOnly` is false); null when none.
+// `threadId` unless 0; shown ones only unless `visibleOnly` is false); null when none. It
+// allocates nothing, so it may run while a test makes allocations fail (FindShownTips too).
 HWND FindTopLevelWindow(DWORD processId, const wchar_t* className, DWORD threadId = 0,
                         bool visibleOnly = true);
 // Every top-level window of that kind, in z-order.

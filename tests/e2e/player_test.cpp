@@ -12,7 +12,9 @@
 #include "refhost/stamp/version_stamp.h"
 #include "refhost/updater/updater_log.h"
 #include "store/update_folders.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
+#include "tests/common/window_kit.h"
 
 using namespace testing_support;
 
@@ -21,7 +23,7 @@ namespace {
 constexpr DWORD kAppVersion = 327681;  // 5.1
 
 struct PlayerRun {
-  DWORD exitCode = 0xDEAD;
+  DWORD exitCode = kNoExitCode;
   std::string output;
   std::wstring boxCaption, boxText;  // of the message box answered, if one was
   bool boxSeen = false;
@@ -81,51 +83,31 @@ class StagedPlayer : public ::testing::Test {
     SetEnvironmentVariableW(L"CADENZA_APP_VERSION", std::to_wstring(kAppVersion).c_str());
     SetEnvironmentVariableW(L"CADENZA_LOG_FOLDER", logs.path().c_str());
     SetEnvironmentVariableW(L"CADENZA_PROFILE", (work / L"Cadenza.ini").c_str());
-    std::wstring line = L"\"" + (install / L"Cadenza.exe") + L"\" " + arguments + L" --direct";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = output.get();
-    PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  install.path().c_str(), &si, &pi);
+    ChildOptions options;
+    options.workingFolder = install.path();
+    options.timeoutMs = timeoutMs;
+    options.output = output.get();
+    options.whileRunning = [&](const PROCESS_INFORMATION& child) {
+      if (answer != 0 && !run.boxSeen) run.boxSeen = AnswerMessageBoxOf(child.dwProcessId, answer, run);
+    };
+    run.exitCode = RunProgram(install / L"Cadenza.exe", arguments + L" --direct", options);
     output.reset();
-    EXPECT_TRUE(started);
-    if (!started) return run;
-    const DWORD start = GetTickCount();
-    while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
-      if (answer != 0 && !run.boxSeen) run.boxSeen = AnswerMessageBoxOf(pi.dwProcessId, answer, run);
-    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 0xDEAD);
-    GetExitCodeProcess(pi.hProcess, &run.exitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    EXPECT_NE(kNoExitCode, run.exitCode) << "the player did not start or did not end in time";
     run.output = ReadBytes(outputPath);
     return run;
   }
 
   // Reads the caption and text of the process's message box and answers it; false when it has none.
   static bool AnswerMessageBoxOf(DWORD processId, int answer, PlayerRun& run) {
-    struct Search { DWORD pid; HWND box; } search = {processId, nullptr};
-    EnumWindows([](HWND window, LPARAM param) CALLBACK -> BOOL {
-      auto* s = reinterpret_cast<Search*>(param);
-      DWORD pid = 0;
-      GetWindowThreadProcessId(window, &pid);
-      wchar_t cls[16] = {};
-      GetClassNameW(window, cls, 16);
-      if (pid == s->pid && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(window)) {
-        s->box = window;
-        return FALSE;
-      }
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&search));
-    if (!search.box) return false;
+    const HWND box = FindTopLevelWindow(processId, L"#32770");
+    if (!box) return false;
     wchar_t text[512] = {};
-    GetWindowTextW(search.box, text, 512);
+    GetWindowTextW(box, text, 512);
     run.boxCaption = text;
     text[0] = 0;
-    GetDlgItemTextW(search.box, 0xFFFF, text, 512);  // the message box's text control
+    GetDlgItemTextW(box, 0xFFFF, text, 512);  // the message box's text control
     run.boxText = text;
-    PostMessageW(search.box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     return true;
   }
 

@@ -12,6 +12,7 @@
 #include "base/folders.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
+#include "tests/common/component_loader.h"
 #include "tests/common/test_files.h"
 
 using Microsoft::WRL::ComPtr;
@@ -19,29 +20,28 @@ using namespace testing_support;
 
 namespace {
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using SimpleFn = HRESULT(STDAPICALLTYPE*)();
 
 class ComServerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
-    ASSERT_NE(nullptr, dll);
-    getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-    canUnloadNow = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
-    registerServer = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")));
-    unregisterServer = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllUnregisterServer")));
+    ASSERT_NE(nullptr, Component().module());
+  }
+  // The component beside this program, loaded once and kept, as a host keeps it.
+  static const LoadedComponent& Component() {
+    static const LoadedComponent component;
+    return component;
   }
   ComPtr<IClassFactory> Factory() {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory,
-                                   reinterpret_cast<void**>(factory.GetAddressOf())));
+    EXPECT_EQ(S_OK, Component().GetClassObject(CLSID_UpgradeHost, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.GetAddressOf())));
     return factory;
   }
-  static inline HMODULE dll = nullptr;
-  static inline GetClassObjectFn getClassObject = nullptr;
-  static inline SimpleFn canUnloadNow = nullptr, registerServer = nullptr, unregisterServer = nullptr;
+  static HRESULT canUnloadNow() { return Component().CanUnloadNow(); }
+  static HRESULT registerServer() { return Component().Export<SimpleFn>("DllRegisterServer")(); }
+  static HRESULT unregisterServer() { return Component().Export<SimpleFn>("DllUnregisterServer")(); }
 };
 
 // An outer object that counts the references its inner object forwards to it.
@@ -87,15 +87,16 @@ std::string ResourceText(HMODULE module, UINT id, const wchar_t* type) {
 }  // namespace
 
 TEST_F(ComServerTest, ExportsByNameAndOrdinal) {
-  EXPECT_EQ(reinterpret_cast<void*>(canUnloadNow), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
-  EXPECT_EQ(reinterpret_cast<void*>(getClassObject), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(2))));
-  EXPECT_EQ(reinterpret_cast<void*>(registerServer), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(3))));
-  EXPECT_EQ(reinterpret_cast<void*>(unregisterServer), reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(4))));
+  const LoadedComponent& dll = Component();
+  EXPECT_EQ(dll.Export<void*>("DllCanUnloadNow"), dll.Export<void*>(MAKEINTRESOURCEA(1)));
+  EXPECT_EQ(dll.Export<void*>("DllGetClassObject"), dll.Export<void*>(MAKEINTRESOURCEA(2)));
+  EXPECT_EQ(dll.Export<void*>("DllRegisterServer"), dll.Export<void*>(MAKEINTRESOURCEA(3)));
+  EXPECT_EQ(dll.Export<void*>("DllUnregisterServer"), dll.Export<void*>(MAKEINTRESOURCEA(4)));
 }
 
 TEST_F(ComServerTest, ClassObjectAndInterfaces) {
   void* unused = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IUnknown, IID_IClassFactory, &unused));
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Component().GetClassObject(IID_IUnknown, IID_IClassFactory, &unused));
   EXPECT_EQ(nullptr, unused);
 
   ComPtr<IClassFactory> factory = Factory();
@@ -244,11 +245,11 @@ TEST_F(ComServerTest, SelfRegistrationWritesNothing) {
 }
 
 TEST_F(ComServerTest, CarriesItsRegistrationDataTypeLibraryAndVersion) {
-  const std::string appId = ResourceText(dll, 101, L"REGISTRY");
+  const std::string appId = ResourceText(Component().module(), 101, L"REGISTRY");
   EXPECT_NE(std::string::npos, appId.find("NoRemove AppID"));
   EXPECT_NE(std::string::npos, appId.find("'%APPID%' = s 'Cadenza_Upgrade'"));
   EXPECT_NE(std::string::npos, appId.find("val AppID = s '%APPID%'"));
-  const std::string cls = ResourceText(dll, 103, L"REGISTRY");
+  const std::string cls = ResourceText(Component().module(), 103, L"REGISTRY");
   for (const char* piece : {"Cadenza_Upgrade.UpgradeHost.1 = s 'UpgradeHost Class'", "CurVer = s 'Cadenza_Upgrade.UpgradeHost.1'",
                             "InprocServer32 = s '%MODULE%'", "val ThreadingModel = s 'Apartment'",
                             "ForceRemove 'Programmable'", "NoRemove CLSID"})
@@ -289,10 +290,10 @@ TEST(ThreadRuntime, PerThreadStateEndsWithTheThreadAndTheLibrary) {
   };
   using CountFn = LONG (*)();
   auto cycle = [&](int threads) {
-    HMODULE dll = LoadLibraryW(path.c_str());
-    ASSERT_NE(nullptr, dll);
-    auto throwAndCatch = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(dll, "ThrowAndCatch")));
-    auto records = reinterpret_cast<CountFn>(reinterpret_cast<void*>(GetProcAddress(dll, "ThreadRuntimeRecords")));
+    LoadedComponent dll(path);
+    ASSERT_NE(nullptr, dll.module());
+    auto throwAndCatch = dll.Export<CountFn>("ThrowAndCatch");
+    auto records = dll.Export<CountFn>("ThreadRuntimeRecords");
     ASSERT_TRUE(throwAndCatch && records);
     for (int i = 0; i < threads; ++i) {
       LONG caught = 0, whileAlive = 0;
@@ -307,7 +308,7 @@ TEST(ThreadRuntime, PerThreadStateEndsWithTheThreadAndTheLibrary) {
     }
     EXPECT_EQ(1, throwAndCatch());
     EXPECT_EQ(1, records());
-    FreeLibrary(dll);
+    dll.Free();
     ASSERT_EQ(nullptr, GetModuleHandleW(path.c_str()));
   };
   cycle(1);  // the platform's own first-use allocations

@@ -10,8 +10,10 @@ namespace {
 using testing_support::SlotRecorder;
 
 // A class object registered in this process for the provider's CLSID: counts its creations and
-// either fails with a chosen result or hands out the given object.
-class FakeProviderFactory final : public IClassFactory {
+// either fails with a chosen result or hands out the given recorder. Not the fake host's class
+// object (tests/common/fake_host.h): that one always makes a new recording provider and is never
+// told to fail, while these tests choose the creation's result and the very object handed out.
+class ScriptedProviderFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
@@ -36,7 +38,7 @@ class FakeProviderFactory final : public IClassFactory {
     return CoRegisterClassObject(CLSID_HostServiceProvider, this, CLSCTX_INPROC_SERVER,
                                  REGCLS_MULTIPLEUSE, &cookie);
   }
-  ~FakeProviderFactory() {
+  ~ScriptedProviderFactory() {
     if (cookie != 0) CoRevokeClassObject(cookie);
   }
 
@@ -64,7 +66,7 @@ TEST_F(ObtainHostObjectTest, FailedProviderCreationIsTheResultAndTheNextCallTrie
   SlotRecorder provider(IID_IHostServiceProvider);
   SlotRecorder settingsObject(IID_IHostSettings);
   provider.HandOut(4, &settingsObject);
-  FakeProviderFactory factory;
+  ScriptedProviderFactory factory;
   factory.provider = &provider;
   factory.failure = E_ACCESSDENIED;
   ASSERT_HRESULT_SUCCEEDED(factory.Register());
@@ -84,7 +86,7 @@ TEST_F(ObtainHostObjectTest, FailedProviderCreationIsTheResultAndTheNextCallTrie
 
 TEST_F(ObtainHostObjectTest, ProviderIsCreatedOnceAndKept) {
   SlotRecorder provider(IID_IHostServiceProvider);
-  FakeProviderFactory factory;
+  ScriptedProviderFactory factory;
   factory.provider = &provider;
   ASSERT_HRESULT_SUCCEEDED(factory.Register());
 

@@ -10,6 +10,7 @@
 #include "base/folders.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
 
 using namespace testing_support;
@@ -19,19 +20,9 @@ namespace {
 constexpr wchar_t kClsidKey[] = L"CLSID\\{7BD3BA14-D00B-413D-BB01-AC0B17EBEA33}";
 constexpr wchar_t kAppId[] = L"{D312BCC7-F7C9-46DA-941E-275C9E7D571C}";
 
+// The registration tool's exit code (kNoExitCode when it did not start or end within a minute).
 DWORD RunTool(const std::wstring& arguments) {
-  std::wstring line = L"\"" + GetModuleFolder() + L"CadenzaRegister.exe\" " + arguments;
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return 0xDEAD;
-  WaitForSingleObject(pi.hProcess, 60000);
-  DWORD code = 0xDEAD;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return code;
+  return RunProgram(GetModuleFolder() + L"CadenzaRegister.exe", arguments);
 }
 
 // The default value (or a named value) of a key below HKCU\Software\Classes; "<none>" when absent.

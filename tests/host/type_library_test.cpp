@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/folders.h"
 #include "res/Cadenza_Upgrade.h"
 #include "tests/common/test_files.h"
 
@@ -19,12 +20,7 @@ using Microsoft::WRL::ComPtr;
 using testing_support::Narrow;
 
 // The build copies the type library beside the test programs.
-std::wstring TypeLibraryPath() {
-  wchar_t exe[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path = exe;
-  return path.substr(0, path.find_last_of(L'\\') + 1) + L"Cadenza_Upgrade.tlb";
-}
+std::wstring TypeLibraryPath() { return GetModuleFolder() + L"Cadenza_Upgrade.tlb"; }
 
 std::wstring Take(BSTR text) {
   std::wstring result = text ? std::wstring(text, SysStringLen(text)) : std::wstring();

@@ -9,9 +9,11 @@
 #include "refhost/updater/updater_log.h"
 #include "res/Cadenza_Upgrade.h"
 #include "store/update_folders.h"
+#include "tests/common/component_loader.h"
 #include "tests/common/fake_host.h"
 #include "tests/common/message_box_answerer.h"
 #include "tests/common/test_files.h"
+#include "tests/common/window_kit.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace testing_support;
@@ -21,45 +23,15 @@ namespace {
 constexpr DWORD kAppVersion = 327681;  // 5.1, as the stand-in common library reports it
 const std::wstring kDescription = L"新版本：更快的播放\r\nFaster playback";
 
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-HWND ShownTipsWindow() {
-  struct Finder {
-    static BOOL CALLBACK Next(HWND window, LPARAM found) {
-      if (IsWindowVisible(window) && (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST)) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-      }
-      return TRUE;
-    }
-  };
-  HWND found = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), Finder::Next, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-void Pump(DWORD ms) {
-  DWORD start = GetTickCount();
-  do {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  } while (GetTickCount() - start < ms);
-}
-
 class UpgradeHostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     ASSERT_TRUE(RegisterFakeHostProvider());
-    HMODULE dll = LoadLibraryW((GetModuleFolder() + L"Cadenza_Upgrade.dll").c_str());
-    ASSERT_NE(nullptr, dll);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-    ASSERT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory,
-                                   reinterpret_cast<void**>(factory.GetAddressOf())));
+    LoadedComponent component;  // stays loaded, as a host leaves it
+    ASSERT_NE(nullptr, component.module());
+    ASSERT_EQ(S_OK, component.GetClassObject(CLSID_UpgradeHost, IID_IClassFactory,
+                                             reinterpret_cast<void**>(factory.GetAddressOf())));
   }
   static void TearDownTestSuite() { factory.Reset(); }
 
@@ -74,7 +46,7 @@ class UpgradeHostTest : public ::testing::Test {
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(host.GetAddressOf())));
   }
   void TearDown() override {
-    if (HWND tips = ShownTipsWindow()) ShowWindow(tips, SW_HIDE);
+    if (HWND tips = FindShownTips(GetCurrentThreadId())) ShowWindow(tips, SW_HIDE);
     host.Reset();
     RemoveTree(folder);
     SetEnvironmentVariableW(L"CADENZA_LOG_FOLDER", nullptr);
@@ -120,7 +92,7 @@ TEST_F(UpgradeHostTest, CheckWithoutAPackageTouchesNoHostObject) {
   }
   EXPECT_TRUE(Calls().empty());
   EXPECT_EQ(providers, FakeHost().providersCreated);
-  EXPECT_EQ(nullptr, ShownTipsWindow());
+  EXPECT_EQ(nullptr, FindShownTips(GetCurrentThreadId()));
   EXPECT_EQ("", MusicLog());
 }
 
@@ -132,7 +104,7 @@ TEST_F(UpgradeHostTest, CheckWithPromptingOffAndTheSameVersionShowsNothing) {
   EXPECT_EQ((std::vector<std::wstring>{L"CreateSettings", L"GetPromptUpgrade", L"GetPromptedVersion",
                                        L"SetPromptedVersion(" + std::to_wstring(kAppVersion + 1) + L")"}),
             Calls());
-  EXPECT_EQ(nullptr, ShownTipsWindow());
+  EXPECT_EQ(nullptr, FindShownTips(GetCurrentThreadId()));
   EXPECT_EQ("", MusicLog());
 }
 
@@ -148,8 +120,8 @@ TEST_F(UpgradeHostTest, CheckWithPromptingOffAndANewerVersionPromptsAgain) {
                                        L"SetPromptedVersion(" + std::to_wstring(kAppVersion + 2) + L")"}),
             calls);
   EXPECT_EQ(1, FakeHost().promptUpgrade);
-  Pump(200);
-  EXPECT_NE(nullptr, ShownTipsWindow());
+  PumpPending(200);
+  EXPECT_NE(nullptr, FindShownTips(GetCurrentThreadId()));
   const std::string log = MusicLog();
   EXPECT_NE(std::string::npos, log.find("Upgrade Content:")) << log;
   EXPECT_NE(std::string::npos, log.find("Faster playback")) << log;
@@ -162,8 +134,8 @@ TEST_F(UpgradeHostTest, CheckWithPromptingOnSkipsTheVersionComparison) {
   EXPECT_EQ(S_OK, host->CheckUpgrade(1));
   EXPECT_EQ(0, FakeHost().Count(L"GetPromptedVersion"));
   EXPECT_EQ(1, FakeHost().Count(L"SetPromptedVersion(" + std::to_wstring(kAppVersion) + L")"));
-  Pump(200);
-  EXPECT_NE(nullptr, ShownTipsWindow());
+  PumpPending(200);
+  EXPECT_NE(nullptr, FindShownTips(GetCurrentThreadId()));
 }
 
 TEST_F(UpgradeHostTest, CheckFailsWhenTheSettingsFail) {
@@ -186,8 +158,8 @@ TEST_F(UpgradeHostTest, CheckFailsWhenTheSettingsFail) {
   ResetFakeHost();
   FakeHost().failSetPromptedVersion = true;
   EXPECT_EQ(E_FAIL, host->CheckUpgrade(0));
-  Pump(100);
-  EXPECT_EQ(nullptr, ShownTipsWindow());
+  PumpPending(100);
+  EXPECT_EQ(nullptr, FindShownTips(GetCurrentThreadId()));
   EXPECT_EQ("", MusicLog());
 }
 
@@ -283,7 +255,7 @@ void Type(const wchar_t* text) {
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, keys, sizeof(INPUT));
   }
-  Pump(150);
+  PumpPending(150);
 }
 
 }  // namespace
@@ -294,13 +266,13 @@ TEST_F(UpgradeHostTest, TheTipsWindowAppearsWithoutTakingTheKeyboard) {
   ASSERT_NE(nullptr, editor);
   SetForegroundWindow(editor);
   SetFocus(editor);
-  Pump(100);
+  PumpPending(100);
   Type(L"abc");
   WriteRecord(L"Cadenza", kAppVersion + 1, 0);
   FakeHost().promptUpgrade = 1;
   EXPECT_EQ(S_OK, host->CheckUpgrade(0));
-  Pump(200);
-  const HWND tips = ShownTipsWindow();
+  PumpPending(200);
+  const HWND tips = FindShownTips(GetCurrentThreadId());
   EXPECT_NE(nullptr, tips);
   Type(L"xyz");
   wchar_t typed[32] = {};
@@ -334,23 +306,20 @@ TEST_F(UpgradeHostTest, UnloadingReleasesTheProvidersItObtained) {
   FakeHost().promptUpgrade = 0;
   FakeHost().promptedVersion = kAppVersion + 1;
   const int alive = FakeHost().providersAlive;
-  HMODULE dll = LoadLibraryW(path.c_str());
-  ASSERT_NE(nullptr, dll);
-  using SimpleFn = HRESULT(STDAPICALLTYPE*)();
-  auto getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-  auto canUnloadNow = reinterpret_cast<SimpleFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+  LoadedComponent dll(path);
+  ASSERT_NE(nullptr, dll.module());
   {
     ComPtr<IClassFactory> copyFactory;
     ComPtr<IUpgradeHost> copyHost;
-    ASSERT_EQ(S_OK, getClassObject(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(copyFactory.GetAddressOf())));
+    ASSERT_EQ(S_OK, dll.GetClassObject(CLSID_UpgradeHost, IID_IClassFactory, reinterpret_cast<void**>(copyFactory.GetAddressOf())));
     ASSERT_EQ(S_OK, copyFactory->CreateInstance(nullptr, IID_IUpgradeHost, reinterpret_cast<void**>(copyHost.GetAddressOf())));
     EXPECT_EQ(S_OK, copyHost->CheckUpgrade(0));
     EXPECT_EQ(1, FakeHost().Count(L"CreateSettings"));
     EXPECT_EQ(alive + 1, FakeHost().providersAlive);
-    EXPECT_EQ(S_FALSE, canUnloadNow());  // the object lives
+    EXPECT_EQ(S_FALSE, dll.CanUnloadNow());  // the object lives
     EXPECT_EQ(alive + 1, FakeHost().providersAlive);
   }
-  EXPECT_EQ(S_OK, canUnloadNow());
+  EXPECT_EQ(S_OK, dll.CanUnloadNow());
   EXPECT_EQ(alive, FakeHost().providersAlive) << "the provider outlives the library";
-  FreeLibrary(dll);
+  dll.Free();
 }

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "launch/process_launcher.h"
-#include "base/handles.h"
+#include "tests/common/child_process.h"
 #include "tests/common/spy_process.h"
 #include "tests/common/test_files.h"
 
@@ -119,9 +119,7 @@ TEST_F(DirectStartChildProcessTest, FailuresGiveTheirCodes) {
 // Parent run: gives this program's name the Windows 5.2 version, runs itself again as the test
 // run proper with the same arguments and output, and always removes the version again.
 static int RunAsWindows52Child() {
-  wchar_t self[MAX_PATH * 4] = {};
-  DWORD length = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
-  std::wstring exeName = std::wstring(self, length);
+  std::wstring exeName = ThisProgramPath();
   exeName = exeName.substr(exeName.find_last_of(L'\\') + 1);
   const std::wstring keyPath = std::wstring(kAppDefaults) + L"\\" + exeName;
 
@@ -139,29 +137,15 @@ static int RunAsWindows52Child() {
   int result = 1;
   if (set == ERROR_SUCCESS) {
     SetEnvironmentVariableW(kChildMarker, L"1");
-    for (DWORD h : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
-      SetHandleInformation(GetStdHandle(h), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring commandLine = GetCommandLineW();
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-      UniqueKernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
-      DWORD exitCode = 1;
-      if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0 &&
-          GetExitCodeProcess(process.hProcess, &exitCode)) {
-        result = static_cast<int>(exitCode);
-      } else {
-        fprintf(stderr, "the Windows 5.2 test run did not finish\n");
-        TerminateProcess(process.hProcess, 1);
-      }
+    ChildOptions options;
+    options.application = ThisProgramPath();
+    options.timeoutMs = kChildTimeoutMs;
+    options.inheritStdHandles = true;
+    const DWORD exitCode = RunChild(GetCommandLineW(), options);  // the same arguments
+    if (exitCode != kNoExitCode) {
+      result = static_cast<int>(exitCode);
     } else {
-      fprintf(stderr, "cannot start the Windows 5.2 test run: error %lu\n", GetLastError());
+      fprintf(stderr, "the Windows 5.2 test run could not start or did not finish\n");
     }
   }
   RegDeleteKeyValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"Version");

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/folders.h"
 #include "host/cadenza_common.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
-#include "tests/refhost/probe_runner.h"
 
 namespace {
 
@@ -141,18 +142,20 @@ TEST(CadenzaCommonChildProcess, ProbeSeesItsOwnFolderAndItsFileVersion) {
   std::wstring folder = temp / L"宿主 程序\\";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   for (const wchar_t* file : {L"refhost_probe.exe", L"CadenzaCommon.dll"})
-    ASSERT_TRUE(CopyFileW((TestProgramFolder() + file).c_str(), (folder + file).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((GetModuleFolder() + file).c_str(), (folder + file).c_str(), FALSE));
   std::wstring result = temp / L"result.txt";
+  ChildOptions probe;
+  probe.timeoutMs = 30000;
 
   {
     ScopedEnvironment version(L"CADENZA_APP_VERSION", std::nullopt);
-    ASSERT_EQ(0, RunProbe(folder + L"refhost_probe.exe", L"common \"" + result + L"\""));
+    ASSERT_EQ(0u, RunProgram(folder + L"refhost_probe.exe", L"common \"" + result + L"\"", probe));
   }
   // File version 5.1.200.7: major 5 in the high word, minor 1 in the low word.
   EXPECT_EQ(folder + L"\n" + std::to_wstring(0x00050001u), ReadText(result));
 
   ScopedEnvironment version(L"CADENZA_APP_VERSION", std::wstring(L"0x00060003"));
-  ASSERT_EQ(0, RunProbe(folder + L"refhost_probe.exe", L"common \"" + result + L"\""));
+  ASSERT_EQ(0u, RunProgram(folder + L"refhost_probe.exe", L"common \"" + result + L"\"", probe));
   EXPECT_EQ(folder + L"\n" + std::to_wstring(0x00060003u), ReadText(result));
 }
 

@@ -9,10 +9,11 @@
 
 #include "host/host_provider_cache.h"
 #include "refhost/provider/host_provider.h"
+#include "base/folders.h"
 #include "tests/common/allocation_failure.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
 #include "tests/common/slot_recorder.h"
-#include "tests/refhost/probe_runner.h"
 
 namespace {
 
@@ -101,8 +102,10 @@ TEST_F(HostProviderTest, SettingsSurviveIntoASecondProcessAndBackChildProcess) {
   ASSERT_EQ(S_OK, settings->SetPromptedVersion(327681));
 
   std::wstring result = temp_ / L"result.txt";
-  ASSERT_EQ(0, RunProbe(TestProgramFolder() + L"refhost_probe.exe",
-                        L"settings \"" + profile_ + L"\" \"" + result + L"\" 1 4000000000"));
+  ChildOptions probe;
+  probe.timeoutMs = 30000;
+  ASSERT_EQ(0u, RunProgram(GetModuleFolder() + L"refhost_probe.exe",
+                           L"settings \"" + profile_ + L"\" \"" + result + L"\" 1 4000000000", probe));
   EXPECT_EQ(L"0 327681", ReadText(result));
 
   LONG prompt = 0;
