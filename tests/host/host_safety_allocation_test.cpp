@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include "base/com_object.h"
 #include "host/upgrade_host.h"
 #include "tests/common/allocation_failure.h"
 #include "tests/common/component_loader.h"
@@ -27,23 +28,8 @@ namespace {
 
 // A skin window that accepts everything and draws nothing; it notes the window it was bound to
 // last and whether that one got its skin loaded.
-class QuietSkinWindow final : public IHostSkinWindow {
+class QuietSkinWindow final : public ComObject<IHostSkinWindow> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IHostSkinWindow) {
-      *ppv = static_cast<IHostSkinWindow*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
-  }
   HRESULT STDMETHODCALLTYPE BindWindow(HWND hWnd) override {
     bound = hWnd;
     loaded = false;
@@ -56,9 +42,6 @@ class QuietSkinWindow final : public IHostSkinWindow {
   }
   static inline HWND bound = nullptr;
   static inline bool loaded = false;
-
- private:
-  ULONG m_cRef = 1;
 };
 
 // Every allocation that the upgrade operations, the event source, the class factory and the
