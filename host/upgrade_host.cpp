@@ -246,10 +246,10 @@ STDMETHODIMP CUpgradeHost::InnerUnknown::QueryInterface(REFIID riid, void** ppv)
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CUpgradeHost::InnerUnknown::AddRef() { return ++m_owner.m_cRef; }
+STDMETHODIMP_(ULONG) CUpgradeHost::InnerUnknown::AddRef() { return InterlockedIncrement(&m_owner.m_cRef); }
 
 STDMETHODIMP_(ULONG) CUpgradeHost::InnerUnknown::Release() {
-  ULONG n = --m_owner.m_cRef;
+  const ULONG n = InterlockedDecrement(&m_owner.m_cRef);
   if (n == 0) delete &m_owner;
   return n;
 }

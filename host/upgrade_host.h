@@ -77,7 +77,8 @@ class CUpgradeHost final : public IUpgradeHost, public IConnectionPointContainer
 
   InnerUnknown m_inner;
   IUnknown* m_pControllingUnknown;
-  ULONG m_cRef = 1;
+  // Interlocked, as every other count of the component: a host may release from another thread.
+  LONG m_cRef = 1;
   CProxy_IUpgradeHostEvents m_eventsPoint;
   WORD m_wPlayerBuild = 0xFFFF;  // not read yet
 };
