@@ -1,6 +1,7 @@
 // Child-process test kit.
 #include "tests/common/child_process.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/handles.h"
@@ -56,10 +57,13 @@ std::wstring ThisProgramPath() {
   }
 }
 
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options) {
+  if (options.application.empty()) options.application = program;
+  return RunChild(L"\"" + program + L"\" " + arguments, options);
+}
+
 DWORD RunThisProgram(const std::wstring& arguments, ChildOptions options) {
-  const std::wstring exe = ThisProgramPath();
-  if (options.application.empty()) options.application = exe;
-  return RunChild(L"\"" + exe + L"\" " + arguments, options);
+  return RunProgram(ThisProgramPath(), arguments, std::move(options));
 }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, std::optional<std::wstring> value) : name_(name) {
@@ -73,14 +77,5 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, std::optional<std::wst
 }
 
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options) {
-  if (options.application.empty()) options.application = program;
-  return RunChild(L"\"" + program + L"\" " + arguments, options);
-}
 
 }  // namespace testing_support

@@ -28,6 +28,10 @@ DWORD RunChild(const std::wstring& commandLine, const ChildOptions& options = {}
 // The full path of this test program.
 std::wstring ThisProgramPath();
 
+// Runs the program at `program` with `arguments` (after its own quoted path) and waits for it;
+// its exit code, or kNoExitCode. The program is also the application CreateProcessW is given.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options = {});
+
 // Runs this test program again with `arguments` (a --gtest_filter, say); its exit code.
 DWORD RunThisProgram(const std::wstring& arguments, ChildOptions options = {});
 
@@ -43,13 +47,5 @@ class ScopedEnvironment {
   std::wstring name_;
   std::optional<std::wstring> old_;
 };
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-// Runs the program at `program` with `arguments` (after its own quoted path) and waits for it;
-// its exit code, or kNoExitCode. The program is also the application CreateProcessW is given.
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options = {});
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include <cwchar>
+#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -60,9 +61,15 @@ std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className, DWO
                                   bool visibleOnly) {
   std::vector<HWND> found;
   WindowSearch search = {processId, className, threadId, visibleOnly,
+                         // EnumWindows is a platform frame: a failed allocation ends the
+                         // search instead of unwinding through it.
                          [](HWND window, void* context) {
-                           static_cast<std::vector<HWND>*>(context)->push_back(window);
-                           return true;
+                           try {
+                             static_cast<std::vector<HWND>*>(context)->push_back(window);
+                             return true;
+                           } catch (const std::bad_alloc&) {
+                             return false;
+                           }
                          },
                          &found};
   EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
