@@ -194,4 +194,8 @@ class CGdiObject : public CObject {
 class CFont : public CGdiObject {
  public:
   constexpr CFont() = default;
+  BOOL CreateFontIndirect(const LOGFONTW* lpLogFont) {
+    m_hObject = ::CreateFontIndirectW(lpLogFont);
+    return m_hObject != nullptr;
+  }
 };
