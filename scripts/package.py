@@ -8,7 +8,8 @@
 The version is the component's file version (its VERSIONINFO). Inside the ZIP, under the folder
 Cadenza_Upgrade-VERSION/: x64/ and x86/ (the component, its type library, the registration tool,
 and the reference stand-ins of the player that must lie beside it), include/, the host contract,
-README.txt and SHA256SUMS (sha256sum format, every other file of the package).
+the tips window's pictures at 96 and 144 DPI, README.txt and SHA256SUMS (sha256sum format, every
+other file of the package).
 """
 import argparse
 import hashlib
@@ -31,8 +32,14 @@ REFERENCE_FILES = [
     ("mfc/CadenzaCommon.dll", "the same as an MSVC/MFC player exports it (Microsoft ABI, CString)"),
     ("mfc/CadenzaWidget_MFC.dll", "the same as an MSVC/MFC player exports it (Microsoft ABI, CFont*)"),
     ("Cadenza.exe", "reference player (host service provider, skin engine, main window)"),
-    ("CadenzaUpdate.exe", "reference stand-in of the updater (logs the command line it got)"),
-    ("CadenzaSampleRecord.exe", "FOLDER: leaves a downloaded-package record for the updater in FOLDER"),
+    ("CadenzaUpdate.exe", "reference stand-in of the updater (logs each command line it gets: the first hour)"),
+    ("CadenzaSampleRecord.exe", "FOLDER: a downloaded-package record for the updater of FOLDER, the player's"
+                                " folder, written to %APPDATA%\\CadenzaUpdate\\<MD5>\\CadenzaUpdate.ini; prints its path"),
+]
+# (file in the package, source in the tree, what it shows): the window as it should look.
+PICTURES = [
+    ("tips-window-96dpi.png", "docs/tips-window-96dpi.png", "the tips window at 96 DPI"),
+    ("tips-window-144dpi.png", "docs/tips-window-144dpi.png", "the same at 144 DPI"),
 ]
 # (path in the package, source: relative to the source tree, or to the x64 build for generated files)
 INCLUDE_FILES = [
@@ -51,45 +58,70 @@ The first hour: a player's side, in this order
 Sections named are those of host-contract.md.
 
 1. See the target (10 minutes). Register the reference (above), then
-     x64\\CadenzaSampleRecord.exe C:\\...\\x64     (a waiting package 5.2 for the 5.1 player;
-                                               prints the record's path)
+     x64\\CadenzaSampleRecord.exe C:\\...\\x64
      x64\\Cadenza.exe check 0
-   The tips window appears in the bottom-right corner; Install starts x64\\CadenzaUpdate.exe,
-   whose line "install ..." lands in CadenzaUpdate.log beside the record. Your player will do
-   exactly this.
+   The first leaves a waiting package 5.2 for the 5.1 player. The folder you give it is the
+   player's folder, where CadenzaUpdate.exe lies; the record does not go there but into that
+   updater's update data folder, %APPDATA%\\CadenzaUpdate\\<MD5>\\CadenzaUpdate.ini (section 8
+   says how <MD5> is made from the folder), and the tool prints its full path.
+   The tips window appears in the bottom-right corner and looks as tips-window-96dpi.png shows
+   it (tips-window-144dpi.png at 144 DPI, in this folder): hold your own engine's drawing
+   against these two pictures. Install starts x64\\CadenzaUpdate.exe, which appends one line per
+   start to CadenzaUpdate.log beside the record. The log is UTF-16LE with a byte-order mark, each
+   line ended by CR LF: the mode it recognised in its arguments (install, install-crisispack,
+   specific, specificlatest, pull, or unrecognised), a TAB, and its command line exactly as it
+   received it (GetCommandLineW); a pull line has a second TAB and the push file's values. Here:
+     install<TAB>"C:\\...\\x64\\CadenzaUpdate.exe"  /install /newpath "Cadenza"
+   (two blanks: section 9). Your player will do exactly this.
 
 2. The two common libraries (section 5). A player built with MSVC and MFC: nothing to do, its
    own CadenzaCommon.dll and CadenzaWidget_MFC.dll serve the component as they are. A player
    built with MinGW-w64: the two example files of section 5 compile as they are; check the
-   exported names with objdump -p. Then the requirements of section 1: the executable is
-   Cadenza.exe (with a version resource), and CadenzaUpdate.exe, the component and the two
-   libraries lie in its folder.
+   exported names with objdump -p. Either way:
+   - LoadStringW answers the player's strings 1217 (the caption of the message boxes and the
+     tips window's title), 1354 (RecommendUpgrade's question) and 1355 (ForceUpgrade's
+     question); section 5, "The player's strings", gives the reference texts: 1217 is
+     "Cadenza 升级". Without them the title and the boxes are empty.
+   - GetAppVersion answers your version with the major number in the high word and the minor
+     in the low word (5.1 is 0x00050001 = 327681), the first two fields of Cadenza.exe's file
+     version; the component reads the build, the third field, itself (section 1).
+   - GetNormalFont answers a font with CJK glyphs (the description is Chinese).
+   Then the requirements of section 1: the executable is Cadenza.exe (with a version resource),
+   and CadenzaUpdate.exe, the component and the two libraries lie in its folder.
 
 3. The service provider and its settings first (section 4). Derive from include/host_services.h;
    register the provider's class object (CLSID_HostServiceProvider) in every apartment that
    calls the component; CreateSettings with the four settings methods kept across objects (a
    new user's GetPromptUpgrade is 1), CreateAppControl with Trigger, GetMainWindow, and
    GetUpgradeHost handing out the UpgradeHost object you keep. CreateSkinWindow may answer
-   E_NOTIMPL for now. Check: with the sample record in your folder, CheckUpgrade(0) returns
+   E_NOTIMPL for now. Check: after x64\\CadenzaSampleRecord.exe YOUR_PLAYER_FOLDER (the record
+   for your updater, in its folder under %APPDATA%\\CadenzaUpdate\\), CheckUpgrade(0) returns
    S_OK, calls SetPromptedVersion(327682) and writes the log line (section 8) through your Log;
    no window yet (no skin).
 
 4. The smallest skin engine that makes the window answer (section 4, the skin engine's part and
    the skin document). BindWindow: subclass the window; PrepareWindow: S_OK; LoadSkin: parse the
    document (drop its XML declaration), size the window to Window's width and height, move the
-   child control 4097 to DlgItem's rectangle, and paint at least the background and the labels.
+   child control 4097 to DlgItem's rectangle, and paint at least the background and the labels
+   (fontHeight is the character height in pixels: a negative lfHeight). Paint around the
+   window's visible child windows: the control 4097 is WS_EX_TRANSPARENT, which WS_CLIPCHILDREN
+   does not clip, so leave each child's rectangle out of WM_PAINT (ExcludeClipRect) and out of
+   any erase, or the description is blank after the first repaint that follows a click.
    In the subclass, a left button released over a Button's rectangle sends WM_SKINEVENT with its
    Event's OnClick id; over the CheckBox it toggles the box and sends 1004 with a VARIANT of
-   VT_BYREF | VT_VARIANT pointing to a VT_I4 of the new state. The last Release of the object
-   removes the subclass: every prompt after an answer brings a new object for the same window
-   (the skin's life cycle). Keep all state per window handle.
+   VT_BYREF | VT_VARIANT pointing to a VT_I4 of the new state. Where rectangles overlap the
+   element drawn last takes the click (the highest zIndex; among equal ones the later in the
+   document): Install and Later lie over the CheckBox's rectangle and keep their 1002 and 1003.
+   The last Release of the object removes the subclass: every prompt after an answer brings a
+   new object for the same window (the skin's life cycle). Keep all state per window handle.
 
 5. See the prompt from your player: x64\\CadenzaSampleRecord.exe YOUR_PLAYER_FOLDER, then
    CheckUpgrade(0) on the player's UI thread, which must keep its message loop running. Check:
-   the window is 258 x 170 in the bottom-right corner and shows the description in four lines;
-   Later calls SetPromptUpgrade(1); ticking the box and Later calls SetPromptUpgrade(0), and the
-   next CheckUpgrade with the same record shows nothing; Install calls ScheduledUpgrade(0) on
-   your object, which starts CadenzaUpdate.exe with /install /newpath "Cadenza"; a CheckUpgrade
+   the window is 258 x 170 in the bottom-right corner and shows the description in four lines,
+   as tips-window-96dpi.png does; Later calls SetPromptUpgrade(1); ticking the box and Later
+   calls SetPromptUpgrade(0), and the next CheckUpgrade with the same record shows nothing;
+   Install calls ScheduledUpgrade(0) on your object, which starts CadenzaUpdate.exe with
+   /install /newpath "Cadenza" (its install line in CadenzaUpdate.log, step 1); a CheckUpgrade
    after an answer shows the window again, drawn and answering. Last, release your objects and
    call CoFreeUnusedLibraries: with no tips window made, the component unloads (section 6).
 
@@ -138,6 +170,12 @@ def readme(version):
         "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",
         "declarations (host_services.h) and the common-library declarations (cadenza_common.h).",
         "",
+        "The tips window as it should look, shown by the reference player, skin engine and libraries",
+        "(258 x 170 pixels at every DPI; only the description's 9-point font grows with it):",
+    ]
+    lines += [f"  {name:28} {what}" for name, _, what in PICTURES]
+    lines += [
+        "",
         "Try it (a Windows machine or a Wine prefix; run the tool of the player's architecture):",
         "  x64\\CadenzaRegister.exe /machine C:\\...\\x64\\Cadenza_Upgrade.dll",
         "  x64\\Cadenza.exe check 0          (creates the object by its ProgID; prints the HRESULT)",
@@ -169,6 +207,8 @@ def make(x64, x86, out):
     for target, kind, source in INCLUDE_FILES:
         entries[target] = ((ROOT if kind == "src" else builds["x64"]) / source).read_bytes()
     entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
+    for name, source, _ in PICTURES:
+        entries[name] = (ROOT / source).read_bytes()
     entries["README.txt"] = readme(version).encode("utf-8")
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in sorted(entries.items()))
     entries["SHA256SUMS"] = sums.encode("ascii")

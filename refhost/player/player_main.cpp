@@ -286,6 +286,11 @@ int Run(const Options& options) {
     Say(L"host: the tips window's text font is '%ls'\n", TipsTextFont(tips).c_str());
     PumpUntil([] { return false; }, 300);  // let the skin and the text paint
     if (!options.picture.empty()) {
+      // The picture shows the window at rest: a pointer left over it (by an earlier click in the
+      // same place, say) would show a button under the mouse.
+      POINT cursor = {};
+      if (GetCursorPos(&cursor) && PtInRect(&rect, cursor) && SetCursorPos(0, 0))
+        PumpUntil([] { return false; }, 300);
       std::wstring error = SaveWindowPicture(tips, options.picture);
       if (error.empty()) {
         Say(L"host: picture of the tips window saved to %ls\n", options.picture.c_str());

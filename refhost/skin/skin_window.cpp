@@ -50,6 +50,7 @@ class SkinWindow final : public ComObject<IHostSkinWindow>, public skin::Accessi
   void Unbind();
   skin::Frame CurrentFrame() const { return {layout_, paintOrder_, checked_, hover_, pressed_}; }
   void Render(HDC dc) { renderer_.Render(dc, CurrentFrame()); }
+  void ExcludeChildren(HDC dc) const;
   int HitTest(POINT pt) const;
   void InvalidateElement(int index);
   void Click(int index);
@@ -84,7 +85,8 @@ HRESULT SkinWindow::BindWindow(HWND hWnd) {
 
 HRESULT SkinWindow::PrepareWindow(HWND hWnd) {
   if (hWnd == nullptr || hWnd != hwnd_) return E_UNEXPECTED;
-  // The skin paints the whole client area; children draw themselves over it.
+  // The skin paints the client area around the children, which draw themselves: the clip style
+  // keeps its paint off ordinary children, WM_PAINT leaves out transparent ones too.
   LONG_PTR style = GetWindowLongPtrW(hWnd, GWL_STYLE);
   SetWindowLongPtrW(hWnd, GWL_STYLE, style | WS_CLIPCHILDREN);
   prepared_ = true;
@@ -146,13 +148,30 @@ void SkinWindow::Unbind() {
   hover_ = pressed_ = kNone;
 }
 
+// Leaves every visible child window out of what the skin paints on the screen. WS_CLIPCHILDREN
+// does not clip a WS_EX_TRANSPARENT child (the component's content control is one), and a repaint
+// of this window alone does not repaint its children: painting over such a child would blank it
+// until it happened to draw itself again.
+void SkinWindow::ExcludeChildren(HDC dc) const {
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    RECT rc;
+    if (!GetWindowRect(child, &rc)) continue;
+    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&rc), 2);
+    ExcludeClipRect(dc, rc.left, rc.top, rc.right, rc.bottom);
+  }
+}
+
+// The element drawn last wins where rectangles overlap: the highest zIndex, and among equal
+// zIndex values the later element of the document (the CheckBox's wide rectangle lies under
+// Install and Later).
 int SkinWindow::HitTest(POINT pt) const {
   int hit = kNone;
   int hitZ = 0;
   for (size_t i = 0; i < layout_.elements.size(); ++i) {
     const skin::Element& e = layout_.elements[i];
     if (!e.Interactive() || !PtInRect(&e.rect, pt)) continue;
-    if (hit == kNone || e.zIndex >= hitZ) {  // the topmost; later elements lie above earlier ones
+    if (hit == kNone || e.zIndex >= hitZ) {
       hit = static_cast<int>(i);
       hitZ = e.zIndex;
     }
@@ -241,13 +260,16 @@ LRESULT SkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& 
   if (!loaded_) return 0;
   const POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
   switch (message) {
-    case WM_ERASEBKGND:
+    case WM_ERASEBKGND:  // nothing erased: WM_PAINT covers all but the children
       handled = true;
       return 1;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(hwnd_, &ps);
-      if (dc != nullptr) Render(dc);
+      if (dc != nullptr) {
+        ExcludeChildren(dc);
+        Render(dc);
+      }
       EndPaint(hwnd_, &ps);
       handled = true;
       return 0;

@@ -3,8 +3,9 @@
 
 Usage: check_contract.py SOURCE_ROOT BIN_FOLDER OBJDUMP
 Fails (exit 1) with one line per disagreement: a position, exported name, profile key, switch,
-event id or identity that the document names and the code does not have, or the other way round;
-and a documented key or switch that no test under tests/ uses.
+event id, player string or identity that the document names and the code does not have, or the
+other way round; a documented key or switch that no test under tests/ uses; and what the documents
+say of the reference engine's fontHeight and of the stand-in updater's log modes.
 """
 import re
 import subprocess
@@ -186,6 +187,31 @@ code_events = {int(n) for n in re.findall(r"kEvent\w+ = (\d+);", read("tips/upgr
 check(doc_events == code_events, f"skin events: document {sorted(doc_events)}, code {sorted(code_events)}")
 check("0x0BD1" in header and "`WM_SKINEVENT` (0x0BD1)" in read("docs/host-contract.md"),
       "WM_SKINEVENT is not 0x0BD1 in both")
+
+# --- The player's strings --------------------------------------------------------------------
+# The ids the component asks LoadStringW for, and the reference libraries' texts of them (both
+# pairs carry refhost/common/CadenzaCommon.rc).
+doc_strings = {int(r[0]): plain(re.search(r"`[^`]+`", r[2]).group(0)) for r in rows
+               if len(r) == 3 and re.fullmatch(r"1[2-3]\d\d", r[0]) and "`" in r[2]}
+string_ids = dict((n, int(v)) for n, v in re.findall(r"#define (IDS_\w+) (\d+)", read("refhost/common/common_strings.h")))
+rc_texts = {string_ids[n]: t for n, t in re.findall(r'(IDS_\w+) "([^"]*)"', read("refhost/common/CadenzaCommon.rc"))}
+asked = {int(n) for n in re.findall(r"IDS_\w+ = (\d+);", read("host/common_libraries.h") + read("host/upgrade_host.cpp"))}
+check(set(doc_strings) == asked, f"player strings: document {sorted(doc_strings)}, the component asks for {sorted(asked)}")
+check(doc_strings == rc_texts, f"player strings: document {doc_strings}, CadenzaCommon.rc {rc_texts}")
+
+# --- What the documents say of the reference engine and updater --------------------------------
+# fontHeight is the character height: the reference renderer asks for it with a negative height.
+check("CreateFontW(-height," in read("refhost/skin/skin_renderer.cpp")
+      and "the character height in pixels" in re.search(r"\| `fontHeight` \|[^\n]*", read("docs/host-contract.md")).group(0),
+      "fontHeight: the contract's character height and the renderer's negative lfHeight disagree")
+# The stand-in updater's log modes, as the package's first hour lists them.
+modes = set(re.findall(r'return L"([\w-]+)";', read("refhost/updater/CadenzaUpdate.cpp"))) | {"unrecognised"}
+first_hour = read("scripts/package.py")
+listed = re.search(r"the mode it recognised in its arguments \(([^)]*)\)", first_hour.replace("\n   ", " "))
+listed = set(re.findall(r"[\w-]+", listed.group(1))) - {"or"} if listed else set()
+check(listed == modes, f"the updater's log modes: first hour {sorted(listed)}, CadenzaUpdate.cpp {sorted(modes)}")
+check('L"unrecognised"' in read("refhost/updater/CadenzaUpdate.cpp") and 'L"\\t"' in read("refhost/updater/CadenzaUpdate.cpp"),
+      "the updater's log line is no longer the mode, a TAB and the command line")
 
 # --- Identities ----------------------------------------------------------------------------
 

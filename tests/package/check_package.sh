@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The release package as a host developer gets it: made from the two build folders, unpacked, its
-# checksums verified, every binary of the architecture its folder names, the package's version
-# that of both components; the package self-contained (no file carries the build machine's
-# paths, the texts cite no source path and every package path they cite is there, the public
-# header declares only what a host implements or calls, and the headers compile on their own);
-# then, in a Wine prefix made for this test alone, the x64 registration tool registers the
-# package's x64 component for the machine, the x64 reference player creates the object by its
-# ProgID and calls CheckUpgrade(0), so does a player that has loaded the package's Microsoft-ABI
-# libraries first, the README's first step (a sample record, the prompt, Install) reaches the
-# updater, a player with the contract's example libraries (built from the package) prompts and
-# logs, and after unregistering the player can no longer create the object.
+# checksums verified, every binary of the architecture its folder names, the package's version that
+# of both components, the tips window's two pictures there and named; the package self-contained
+# (no file carries the build machine's paths, the texts cite no source path and every package path
+# they cite is there, the public header declares only what a host implements or calls, and the
+# headers compile on their own); then, in a Wine prefix made for this test alone, the x64
+# registration tool registers the package's x64 component for the machine, the x64 reference player
+# creates the object by its ProgID and calls CheckUpgrade(0), so does a player that has loaded the
+# package's Microsoft-ABI libraries first, the README's first step (a sample record, the prompt,
+# Install) reaches the updater, a player with the contract's example libraries (built from the
+# package) prompts, in a font with CJK glyphs, and logs, and after unregistering the player can no
+# longer create the object.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
@@ -56,6 +57,12 @@ for f in host-contract.md README.txt include/Cadenza_Upgrade.idl include/Cadenza
   [ -s "$f" ] || fail "$f missing or empty"
 done
 grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name version $version"
+# The pictures of the window as it should look, named by the README: PNGs of the window's size.
+for f in tips-window-96dpi.png tips-window-144dpi.png; do
+  size=$(python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8] == b"\x89PNG\r\n\x1a\n" else "none")' "$f" 2>/dev/null)
+  [ "$size" = 258x170 ] || fail "$f is not a 258 x 170 PNG picture of the tips window ($size)"
+  grep -q "$f" README.txt || fail "README.txt does not name $f"
+done
 
 for arch in x64 x86; do
   case $arch in x64) want=pei-x86-64 ;; x86) want=pei-i386 ;; esac
@@ -170,6 +177,10 @@ out=$(run 'C:\ExamplePlayer\Cadenza.exe' check 0 --direct --preload --press late
 echo "$out"
 [ $rc -eq 0 ] || fail "the player with the contract's example libraries exited with $rc"
 grep -q 'the tips window is shown' <<<"$out" || fail "with the contract's example libraries: no prompt"
+# The example's font has CJK glyphs (the description is Chinese): a face fontconfig lists for zh.
+face=$(sed -n "s/.*the tips window's text font is '\(.*\)'.*/\1/p" <<<"$out")
+{ [ -n "$face" ] && fc-list :lang=zh family | tr ',' '\n' | grep -qxF "$face"; } \
+  || fail "the contract's example font '$face' is not a face with CJK glyphs ($(fc-list :lang=zh family | head -n 3 | tr '\n' ';'))"
 music=$(find "$prefix/drive_c/users" -ipath '*/temp/music.txt' 2>/dev/null | head -n 1)  # GetTempPathW's folder
 head -n 1 "${music:-/dev/null}" | grep -q '^Upgrade Content:Cadenza 5.2 新版本更新内容：' \
   || fail "the example Log did not write the component's log line: $(head -c 200 "${music:-/dev/null}")"

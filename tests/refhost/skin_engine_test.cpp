@@ -316,7 +316,7 @@ TEST_F(SkinWindowTest, ClicksReportEventsAndTheCheckBoxTogglesItsState) {
   BindTipsSkin();
   Click(244, 17);   // Close
   Click(167, 150);  // Install, which lies above the check box's wide rectangle
-  Click(225, 150);  // Later
+  Click(205, 150);  // Later, where it too overlaps the check box
   Click(17, 150);   // check box: ticked
   Click(60, 152);   // its label: unticked
   Click(100, 100);  // the description panel: no element
@@ -340,6 +340,54 @@ TEST_F(SkinWindowTest, ClicksReportEventsAndTheCheckBoxTogglesItsState) {
   Click(17, 150);
   SendMessageW(hwnd_, WM_MOUSELEAVE, 0, 0);
   EXPECT_EQ(box->At(60 + 7, 7), testing_support::PrintClient(hwnd_).At(10 + 7, 144 + 7));
+}
+
+// Where rectangles overlap, the element drawn last takes the click: the higher zIndex, and among
+// equal ones the later element of the document.
+TEST_F(SkinWindowTest, OverlappingElementsGiveTheClickToTheOneDrawnLast) {
+  skin_ = NewSkin();
+  ASSERT_EQ(S_OK, skin_->BindWindow(hwnd_));
+  ASSERT_EQ(S_OK, skin_->PrepareWindow(hwnd_));
+  ASSERT_EQ(S_OK, Load(skin_.Get(),
+                       L"<theme><Window width=\"100\" height=\"50\">"
+                       L"<Button id=\"A\" left=\"0\" top=\"0\" width=\"60\" height=\"50\" zIndex=\"1\"><Event OnClick=\"11\"/></Button>"
+                       L"<Button id=\"B\" left=\"40\" top=\"0\" width=\"60\" height=\"50\" zIndex=\"1\"><Event OnClick=\"12\"/></Button>"
+                       L"<CheckBox id=\"C\" left=\"0\" top=\"0\" width=\"100\" height=\"50\" zIndex=\"0\"><Event OnClick=\"13\"/></CheckBox>"
+                       L"</Window></theme>"));
+  Click(50, 25);  // A and B, equal zIndex: B comes later
+  Click(10, 25);  // A over the later but lower C
+  Click(90, 25);  // B over C
+  ASSERT_EQ(3u, g_events.size());
+  EXPECT_EQ(12u, g_events[0].id);
+  EXPECT_EQ(11u, g_events[1].id);
+  EXPECT_EQ(12u, g_events[2].id);
+}
+
+// The component's content control is WS_EX_TRANSPARENT, which WS_CLIPCHILDREN does not clip: a
+// repaint of the skin alone must not paint over it (it would not draw itself again).
+TEST_F(SkinWindowTest, RepaintLeavesATransparentChildAsItDrewItself) {
+  DestroyWindow(child_);
+  child_ = CreateWindowExW(WS_EX_TRANSPARENT, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKRECT,
+                           0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(4097),
+                           GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(nullptr, child_);
+  BindTipsSkin();
+  ShowWindow(hwnd_, SW_SHOWNA);
+  RECT rc;
+  GetWindowRect(child_, &rc);
+  // The child's own colour, which the skin does not have there.
+  const uint32_t own = testing_support::PrintClient(child_).At(1, 1);
+  ASSERT_NE(own, testing_support::PrintClient(hwnd_).At(25 + 1, 60 + 1));
+  const auto childShows = [&rc, own] {
+    const testing_support::Capture shown = testing_support::CaptureScreen(rc);
+    return shown.width > 0 && shown.At(1, 1) == own && shown.At(shown.width / 2, shown.height / 2) == own;
+  };
+  ASSERT_TRUE(testing_support::PumpUntil(childShows, 3000));
+  // The skin alone repaints, as after a click that redraws the whole window.
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  UpdateWindow(hwnd_);
+  testing_support::PumpPending(200);
+  EXPECT_TRUE(childShows());
 }
 
 TEST_F(SkinWindowTest, ReleasedDuringItsOwnEventAndBoundAgain) {
