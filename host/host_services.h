@@ -3,6 +3,10 @@
 // calls besides IUpgradeHost (Cadenza_Upgrade.h). An operation is bound by its position in the
 // method table (0 to 2 being IUnknown's), so every unused position is held by a placeholder; do
 // not reorder anything here.
+//
+// The header compiles as C++14 and later with MSVC (and clang in its Microsoft mode) and with
+// MinGW GCC. Each interface carries its IID, so that __uuidof(IHostSettings), CComPtr and
+// _com_ptr_t work with either compiler; the IID_ constants hold the same values.
 #pragma once
 #include <windows.h>
 #include <objidl.h>
@@ -10,17 +14,64 @@
 
 // Message a skin window sends to its window for an element event:
 // WPARAM the event id, LPARAM a VARIANT* valid while the message is handled.
-inline constexpr UINT WM_SKINEVENT = 0x0BD1;
+enum : UINT { WM_SKINEVENT = 0x0BD1 };
+
+// The identities, written once each.
+#define CADENZA_GUID_HostServiceProvider "43bc2195-f2ae-45b6-a7e5-095ee9df7b7a"  // the provider's CLSID
+#define CADENZA_GUID_IHostServiceProvider "6d44a677-983f-46f3-8466-cff208320fab"
+#define CADENZA_GUID_IHostSettings "7984e92e-8bea-4b3c-b438-f16c8fbe8782"
+#define CADENZA_GUID_IHostAppControl "49c2ab51-5ee4-4381-bf51-34eaa80dac2e"
+#define CADENZA_GUID_IHostSkinWindow "657193b9-93e7-4710-abf3-3038019b0d8d"
+
+// A GUID's fields read from its text at compile time ("xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx").
+namespace cadenza_guid {
+constexpr unsigned long HexDigit(char c) {
+  return c >= 'a' ? static_cast<unsigned long>(c - 'a' + 10)
+                  : c >= 'A' ? static_cast<unsigned long>(c - 'A' + 10) : static_cast<unsigned long>(c - '0');
+}
+constexpr unsigned long Field(const char* text, int at, int digits) {
+  return digits == 0 ? 0ul : (Field(text, at, digits - 1) << 4) | HexDigit(text[at + digits - 1]);
+}
+}  // namespace cadenza_guid
+#define CADENZA_GUID_FIELDS(text)                                                                  \
+  cadenza_guid::Field(text, 0, 8), static_cast<unsigned short>(cadenza_guid::Field(text, 9, 4)),  \
+      static_cast<unsigned short>(cadenza_guid::Field(text, 14, 4)),                               \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 19, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 21, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 24, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 26, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 28, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 30, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 32, 2)),                                \
+      static_cast<unsigned char>(cadenza_guid::Field(text, 34, 2))
+#define CADENZA_GUID_BRACED_(l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#define CADENZA_GUID_BRACED(...) CADENZA_GUID_BRACED_(__VA_ARGS__)
+
+// CADENZA_HOST_INTERFACE(name) opens the declaration of a host interface with its IID attached
+// (MSVC: __declspec(uuid)); CADENZA_HOST_INTERFACE_END(name) attaches it for MinGW's __uuidof and
+// defines IID_name. The constants are selectany: defined in every file that includes this
+// header, kept once by the linker.
+#if defined(_MSC_VER)
+#define CADENZA_HOST_INTERFACE(name) struct __declspec(uuid(CADENZA_GUID_##name)) name
+#define CADENZA_HOST_UUID_DECL(name)
+#else
+#define CADENZA_HOST_INTERFACE(name) struct name
+#define CADENZA_HOST_UUID_DECL_(...) __CRT_UUID_DECL(__VA_ARGS__)
+#define CADENZA_HOST_UUID_DECL(name) CADENZA_HOST_UUID_DECL_(name, CADENZA_GUID_FIELDS(CADENZA_GUID_##name))
+#endif
+#define CADENZA_HOST_INTERFACE_END(name)                                                          \
+  CADENZA_HOST_UUID_DECL(name)                                                                    \
+  extern "C" __declspec(selectany) const IID IID_##name = CADENZA_GUID_BRACED(CADENZA_GUID_FIELDS(CADENZA_GUID_##name));
 
 // A position the component never calls. Hosts need not implement it.
 #define CADENZA_HOST_UNUSED(n) \
   virtual HRESULT STDMETHODCALLTYPE Unused##n() { return E_NOTIMPL; }
 
-// {43BC2195-F2AE-45B6-A7E5-095EE9DF7B7A}
-inline constexpr CLSID CLSID_HostServiceProvider = {
-    0x43bc2195, 0xf2ae, 0x45b6, {0xa7, 0xe5, 0x09, 0x5e, 0xe9, 0xdf, 0x7b, 0x7a}};
+// The class of the host's service provider, which the host registers in its process.
+extern "C" __declspec(selectany) const CLSID CLSID_HostServiceProvider =
+    CADENZA_GUID_BRACED(CADENZA_GUID_FIELDS(CADENZA_GUID_HostServiceProvider));
 
-struct IHostServiceProvider : public IUnknown {
+CADENZA_HOST_INTERFACE(IHostServiceProvider) : public IUnknown {
   CADENZA_HOST_UNUSED(003)
   virtual HRESULT STDMETHODCALLTYPE CreateSettings(IUnknown** ppSettings) = 0;      // 4
   CADENZA_HOST_UNUSED(005)
@@ -63,9 +114,9 @@ struct IHostServiceProvider : public IUnknown {
   CADENZA_HOST_UNUSED(042)
   virtual HRESULT STDMETHODCALLTYPE GetMainWindow(HWND* phWnd) = 0;                  // 43
 };
-__CRT_UUID_DECL(IHostServiceProvider, 0x6d44a677, 0x983f, 0x46f3, 0x84, 0x66, 0xcf, 0xf2, 0x08, 0x32, 0x0f, 0xab)
+CADENZA_HOST_INTERFACE_END(IHostServiceProvider)
 
-struct IHostSettings : public IUnknown {
+CADENZA_HOST_INTERFACE(IHostSettings) : public IUnknown {
   CADENZA_HOST_UNUSED(003)
   CADENZA_HOST_UNUSED(004)
   CADENZA_HOST_UNUSED(005)
@@ -349,15 +400,15 @@ struct IHostSettings : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetPromptedVersion(DWORD* pdwVersion) = 0;   // 283
   virtual HRESULT STDMETHODCALLTYPE SetPromptedVersion(DWORD dwVersion) = 0;     // 284
 };
-__CRT_UUID_DECL(IHostSettings, 0x7984e92e, 0x8bea, 0x4b3c, 0xb4, 0x38, 0xf1, 0x6c, 0x8f, 0xbe, 0x87, 0x82)
+CADENZA_HOST_INTERFACE_END(IHostSettings)
 
-struct IHostAppControl : public IUnknown {
+CADENZA_HOST_INTERFACE(IHostAppControl) : public IUnknown {
   CADENZA_HOST_UNUSED(003)
   virtual HRESULT STDMETHODCALLTYPE Trigger(LONG nAction) = 0;  // 4
 };
-__CRT_UUID_DECL(IHostAppControl, 0x49c2ab51, 0x5ee4, 0x4381, 0xbf, 0x51, 0x34, 0xea, 0xa8, 0x0d, 0xac, 0x2e)
+CADENZA_HOST_INTERFACE_END(IHostAppControl)
 
-struct IHostSkinWindow : public IUnknown {
+CADENZA_HOST_INTERFACE(IHostSkinWindow) : public IUnknown {
   CADENZA_HOST_UNUSED(003)
   CADENZA_HOST_UNUSED(004)
   CADENZA_HOST_UNUSED(005)
@@ -369,9 +420,5 @@ struct IHostSkinWindow : public IUnknown {
   CADENZA_HOST_UNUSED(011)
   virtual HRESULT STDMETHODCALLTYPE LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR bstrScript) = 0;  // 12
 };
-__CRT_UUID_DECL(IHostSkinWindow, 0x657193b9, 0x93e7, 0x4710, 0xab, 0xf3, 0x30, 0x38, 0x01, 0x9b, 0x0d, 0x8d)
+CADENZA_HOST_INTERFACE_END(IHostSkinWindow)
 
-inline constexpr IID IID_IHostServiceProvider = {0x6d44a677, 0x983f, 0x46f3, {0x84, 0x66, 0xcf, 0xf2, 0x08, 0x32, 0x0f, 0xab}};
-inline constexpr IID IID_IHostSettings = {0x7984e92e, 0x8bea, 0x4b3c, {0xb4, 0x38, 0xf1, 0x6c, 0x8f, 0xbe, 0x87, 0x82}};
-inline constexpr IID IID_IHostAppControl = {0x49c2ab51, 0x5ee4, 0x4381, {0xbf, 0x51, 0x34, 0xea, 0xa8, 0x0d, 0xac, 0x2e}};
-inline constexpr IID IID_IHostSkinWindow = {0x657193b9, 0x93e7, 0x4710, {0xab, 0xf3, 0x30, 0x38, 0x01, 0x9b, 0x0d, 0x8d}};

@@ -3,8 +3,12 @@
 // Its string manager counts the strings it makes and frees; ReferenceStringCounts (undecorated,
 // a diagnostic of this reference library only) reports them.
 #include <stdarg.h>
+#include <stdio.h>
+#include <shlobj.h>
 
 #include "refhost/mfc/mfc_lookalike.h"
+#define CADENZA_COMMON_BUILD
+#include "host/cadenza_common.h"
 
 extern "C" char __ImageBase;
 
@@ -272,11 +276,19 @@ void AppendToLog(const wchar_t* logFile, const wchar_t* text, int textLength) {
 
 }  // namespace
 
-ATL::IAtlStringMgr* LibraryStringManager() { return &g_stringMgr; }
+ATL::IAtlStringMgr* AfxGetStringManager() { return &g_stringMgr; }
+
+namespace {
+// A text into a caller's string, through the string's own manager (counted when not ours).
+bool Assign(CStringW& target, const wchar_t* text, int length) {
+  if (target.GetManager() != &g_stringMgr) Add(g_foreignAssignments, 1);
+  return target.SetString(text, length);
+}
+}  // namespace
 
 namespace cadenza {
 
-__declspec(dllexport) DWORD GetAppVersion() {
+DWORD GetAppVersion() {
   wchar_t text[64];
   DWORD version = 0;
   if (ReadEnvironment(kAppVersionVariable, text, 64) && ParseVersion(text, version)) return version;
@@ -284,7 +296,7 @@ __declspec(dllexport) DWORD GetAppVersion() {
   return ExecutablePath(exe) ? VersionFromResource(exe.GetString()) : 0;
 }
 
-__declspec(dllexport) CString GetExeFolder() {
+CStringW GetExeFolder() {
   CString path;
   if (!ExecutablePath(path)) return path;
   int slash = path.GetLength() - 1;
@@ -293,11 +305,18 @@ __declspec(dllexport) CString GetExeFolder() {
   return path;
 }
 
-__declspec(dllexport) int LoadStringW(UINT nID, CString& strTarget) {
-  // A string table holds blocks of 16 texts: block id/16 + 1, each text a length word followed
-  // by that many characters.
+int LoadStringW(UINT nID, CStringW& strTarget) {
+  // The player's own string table first, as a player's library would read it; else the texts
+  // built into this library. A string table holds blocks of 16 texts: block id/16 + 1, each text
+  // a length word followed by that many characters.
+  const wchar_t* playerText = nullptr;
+  const int playerLength = ::LoadStringW(GetModuleHandleW(nullptr), nID, reinterpret_cast<wchar_t*>(&playerText), 0);
+  if (playerLength > 0 && playerText != nullptr) {
+    return Assign(strTarget, playerText, playerLength) ? strTarget.GetLength() : 0;
+  }
   HMODULE module = ThisModule();
-  HRSRC found = FindResourceExW(module, RT_STRING, reinterpret_cast<const wchar_t*>(static_cast<LONG_PTR>((nID >> 4) + 1)), LANG_ZH_CN);
+  HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW((nID >> 4) + 1),
+                                MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
   if (found == nullptr) return 0;
   HGLOBAL loaded = LoadResource(module, found);
   const WORD* entry = loaded ? static_cast<const WORD*>(LockResource(loaded)) : nullptr;
@@ -308,12 +327,10 @@ __declspec(dllexport) int LoadStringW(UINT nID, CString& strTarget) {
     entry += 1 + *entry;
   }
   if (entry >= end || *entry == 0 || entry + 1 + *entry > end) return 0;
-  if (strTarget.GetManager() != &g_stringMgr) Add(g_foreignAssignments, 1);
-  if (!strTarget.SetString(reinterpret_cast<const wchar_t*>(entry + 1), *entry)) return 0;
-  return strTarget.GetLength();
+  return Assign(strTarget, reinterpret_cast<const wchar_t*>(entry + 1), *entry) ? strTarget.GetLength() : 0;
 }
 
-__declspec(dllexport) void Log(const wchar_t* pszLogFile, const wchar_t* pszFormat, ...) {
+void Log(const wchar_t* pszLogFile, const wchar_t* pszFormat, ...) {
   if (pszFormat == nullptr || !IsPlainFileName(pszLogFile)) return;
   va_list args;
   va_start(args, pszFormat);

@@ -8,9 +8,14 @@
 //   of the module that made it;
 // - a CFont is an object with a virtual table pointer followed by its font handle.
 // Class and template names are those of ATL and MFC, so that the exported functions carry the
-// same decorated names as in a player built with them.
+// same decorated names as in a player built with them. It stands where afx.h and afxwin.h stand
+// in an MFC project (and defines their include guards), so that cadenza_common.h, included after
+// it, declares the Microsoft form: CStringW and CFont*.
 #pragma once
-#include "refhost/mfc/win32_min.h"
+#include <windows.h>
+#define __AFX_H__
+#define __AFXSTR_H__
+#define __AFXWIN_H__
 
 namespace ATL {
 
@@ -153,18 +158,19 @@ class CStringT : public CSimpleStringT<BaseType> {
 
 }  // namespace ATL
 
-// The library's string manager: defined by the library that makes strings.
-ATL::IAtlStringMgr* LibraryStringManager();
+// The string manager of the module that makes strings (MFC's own function of that name).
+ATL::IAtlStringMgr* AfxGetStringManager();
 
 // The traits of a player that uses MFC as a DLL: strings made by default take the library's
 // manager.
 template <typename BaseType, class StringIterator>
 class StrTraitMFC_DLL : public StringIterator {
  public:
-  static ATL::IAtlStringMgr* GetDefaultManager() { return LibraryStringManager(); }
+  static ATL::IAtlStringMgr* GetDefaultManager() { return AfxGetStringManager(); }
 };
 
-typedef ATL::CStringT<wchar_t, StrTraitMFC_DLL<wchar_t, ATL::ChTraitsCRT<wchar_t>>> CString;
+typedef ATL::CStringT<wchar_t, StrTraitMFC_DLL<wchar_t, ATL::ChTraitsCRT<wchar_t>>> CStringW;
+typedef CStringW CString;
 
 // MFC's object and GDI object classes, as far as their layout goes: the virtual table pointer,
 // then the handle. (No virtual destructor here: the library has no C runtime to run the
@@ -188,4 +194,8 @@ class CGdiObject : public CObject {
 class CFont : public CGdiObject {
  public:
   constexpr CFont() = default;
+  BOOL CreateFontIndirect(const LOGFONTW* lpLogFont) {
+    m_hObject = ::CreateFontIndirectW(lpLogFont);
+    return m_hObject != nullptr;
+  }
 };

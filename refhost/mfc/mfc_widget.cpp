@@ -1,6 +1,8 @@
 // CadenzaWidget_MFC.dll as a player built with MSVC and MFC exports it: the host's normal font,
 // the same face and size as the GCC-built reference library chooses, handed out as a CFont*.
 #include "refhost/mfc/mfc_lookalike.h"
+#define CADENZA_WIDGET_BUILD
+#include "host/cadenza_common.h"
 
 namespace {
 
@@ -55,11 +57,6 @@ HFONT MakeNormalFont() {
 }
 
 }  // namespace
-
-class CCadenzaFont {
- public:
-  __declspec(dllexport) static CFont* GetNormalFont();
-};
 
 CFont* CCadenzaFont::GetNormalFont() {
   // The player's thread calls this; a second thread racing the first call could make a second

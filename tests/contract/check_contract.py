@@ -50,7 +50,7 @@ for r in rows:
 
 code_ops = {}
 header = read("host/host_services.h")
-for name, body in re.findall(r"struct (\w+) : public IUnknown \{(.*?)\n\};", header, re.S):
+for name, body in re.findall(r"CADENZA_HOST_INTERFACE\((\w+)\) : public IUnknown \{(.*?)\n\};", header, re.S):
     position, ops = 3, {}
     for line in body.splitlines():
         if "CADENZA_HOST_UNUSED(" in line:
@@ -187,17 +187,11 @@ check("0x0BD1" in header and "`WM_SKINEVENT` (0x0BD1)" in read("docs/host-contra
       "WM_SKINEVENT is not 0x0BD1 in both")
 
 # --- Identities ----------------------------------------------------------------------------
-def guid_from_parts(parts):
-    p = [int(x, 16) for x in parts]
-    return "{%08X-%04X-%04X-%02X%02X-%s}" % (p[0], p[1], p[2], p[3], p[4], "".join("%02X" % b for b in p[5:]))
-
 
 code_guids = {name: "{%s}" % g.upper() for g, name in re.findall(
     r"uuid\(([0-9A-Fa-f-]+)\),?.*?(?:interface|dispinterface|coclass|library)\s+(\w+)", idl, re.S)}
-for name, parts in re.findall(r"__CRT_UUID_DECL\((\w+), ([^)]*)\)", header):
-    code_guids[name] = guid_from_parts(parts.split(", "))
-m = re.search(r"CLSID_HostServiceProvider = \{\s*(\w+), (\w+), (\w+), \{([^}]*)\}", header)
-code_guids["CLSID_HostServiceProvider"] = guid_from_parts(list(m.groups()[:3]) + m.group(4).split(", "))
+for name, text in re.findall(r'#define CADENZA_GUID_(\w+) "([0-9a-f-]{36})"', header):
+    code_guids["CLSID_" + name if name == "HostServiceProvider" else name] = "{%s}" % text.upper()
 # The application id: the registration tool's replacement for %APPID%, under the name the
 # AppID script gives it and the module name it also registers.
 ids = read("res/component_ids.h")

@@ -41,7 +41,7 @@ RULES = [
     ('res/', ['res/']),
     ('refhost/', REFHOST),
     # Built by another compiler for the Microsoft ABI, without the platform's headers.
-    ('refhost/mfc/', ['refhost/mfc/']),
+    ('refhost/mfc/', ['refhost/mfc/', 'host/cadenza_common.h']),
     ('tests/common/', COMPONENT + REFHOST + ['tests/common/']),
     ('bench/', COMPONENT + REFHOST + ['tests/common/', 'bench/']),
 ]

@@ -1,22 +1,22 @@
 // Every declaration under which the component looks up a common library's function in the
 // Microsoft ABI, compiled by clang for the Microsoft target. The export table of the library
 // made from it is what the names in the component must be. Built twice, as the declarations
-// differ only in their result types: VARIANT 1 is a player with MFC as a DLL and a DWORD version
-// (what the reference libraries export), VARIANT 2 one with MFC linked statically and a UINT
+// differ only in their result types: NAMES_VARIANT 1 is a player with MFC as a DLL and a DWORD version
+// (what the reference libraries export), NAMES_VARIANT 2 one with MFC linked statically and a UINT
 // version. Nothing here is ever run.
 #include "refhost/mfc/mfc_lookalike.h"
 
-#if VARIANT == 1
-ATL::IAtlStringMgr* LibraryStringManager() { return nullptr; }
+#if NAMES_VARIANT == 1
+ATL::IAtlStringMgr* AfxGetStringManager() { return nullptr; }
 #endif
 
 template <typename BaseType, class StringIterator>
 class StrTraitMFC : public StringIterator {
  public:
-  static ATL::IAtlStringMgr* GetDefaultManager() { return LibraryStringManager(); }
+  static ATL::IAtlStringMgr* GetDefaultManager() { return AfxGetStringManager(); }
 };
 
-#if VARIANT == 1
+#if NAMES_VARIANT == 1
 typedef CString TestedString;
 typedef DWORD TestedVersion;
 #else
@@ -28,12 +28,12 @@ namespace cadenza {
 __declspec(dllexport) TestedVersion GetAppVersion() { return 0; }
 __declspec(dllexport) TestedString GetExeFolder() { return TestedString(); }
 __declspec(dllexport) int LoadStringW(UINT, TestedString&) { return 0; }
-#if VARIANT == 1
+#if NAMES_VARIANT == 1
 __declspec(dllexport) void Log(const wchar_t*, const wchar_t*, ...) {}
 #endif
 }  // namespace cadenza
 
-#if VARIANT == 1
+#if NAMES_VARIANT == 1
 class CCadenzaFont {
  public:
   __declspec(dllexport) static CFont* GetNormalFont() { return nullptr; }
