@@ -217,7 +217,12 @@ bool SavePicture(HWND window, const wchar_t* path) {
   RECT r;
   if (!GetWindowRect(window, &r)) return false;
   const int w = r.right - r.left, h = r.bottom - r.top;
-  BITMAPINFOHEADER header = {sizeof header, w, -h, 1, 32, BI_RGB};
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = w;
+  header.biHeight = -h;  // top row first
+  header.biPlanes = 1;
+  header.biBitCount = 32;
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
@@ -271,7 +276,8 @@ const wchar_t kMainWindowClass[] = L"CadenzaSampleMain";
 
 // The player's main window: hidden here; the owner of the tips window.
 HWND CreateMainWindow() {
-  WNDCLASSEXW wc = {sizeof wc};
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = kMainWindowClass;

@@ -36,7 +36,7 @@ string(APPEND flags " -nostdinc -isystem ${clang_resources}/include -isystem ${w
 string(APPEND flags " -isystem ${wine_include}/windows")
 # No C++ library here: no exceptions, no RTTI, and no C runtime startup (the sample brings its
 # own entry point; memcmp and memset come from msvcrt.dll).
-string(APPEND flags " -fno-exceptions -fno-rtti -DCADENZA_SAMPLE_NO_CRT")
+string(APPEND flags " -fno-exceptions -fno-rtti -DCADENZA_SAMPLE_NO_CRT -Wall -Wextra")
 foreach(name ${renamed})
   string(APPEND flags " -D${name}=Wine${name}")
 endforeach()
