@@ -30,8 +30,7 @@ struct Label {
   bool present;
   wchar_t text[64];
   POINT offset;     // from the element's corner (a check box's label)
-  int height;       // fontHeight, in pixels
-  bool bold;
+  HFONT font;       // fontHeight pixels high, bold for fontStyle "B"; the object's own
   COLORREF color, overColor;
 };
 
@@ -136,7 +135,7 @@ void TextOf(const Tag& tag, const wchar_t* name, wchar_t* out, int capacity) {
           {L"amp;", L'&'}, {L"lt;", L'<'}, {L"gt;", L'>'}, {L"quot;", L'"'}, {L"apos;", L'\''}};
       for (const auto& e : entities) {
         const int length = lstrlenW(e.name);
-        if (i + length < a->valueLength + 1 && Same(a->value + i + 1, length, e.name)) {
+        if (i + length < a->valueLength && Same(a->value + i + 1, length, e.name)) {
           c = e.c;
           i += length;
           break;
@@ -179,6 +178,30 @@ bool ColourOf(const Tag& tag, const wchar_t* name, COLORREF& colour) {
   return true;
 }
 
+// The skin's texts are Chinese: a face that has CJK characters, the first installed of these.
+int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+HFONT LabelFont(int height, bool bold) {
+  const wchar_t* const faces[] = {L"Microsoft YaHei", L"WenQuanYi Micro Hei", L"SimSun"};
+  LOGFONTW lf = {};
+  lf.lfHeight = -height;  // the characters' height, without the cell's internal leading
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  HDC screen = GetDC(nullptr);
+  for (const wchar_t* face : faces) {
+    bool found = false;
+    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+    if (screen != nullptr) EnumFontFamiliesExW(screen, &lf, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
+    if (found) break;
+    lf.lfFaceName[0] = L'\0';  // none of them: the system's choice for the character set
+  }
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return CreateFontIndirectW(&lf);
+}
+
 // ---- The skin window object ----------------------------------------------------------------
 
 class SkinWindow final : public ComObject<IHostSkinWindow> {
@@ -202,7 +225,7 @@ class SkinWindow final : public ComObject<IHostSkinWindow> {
   int HitTest(POINT pt) const;
   void Invalidate(int index) const;
   void Click(int index);
-  HFONT Font(int height, bool bold);
+  void FreeFonts();
 
   HWND m_hwnd = nullptr;
   bool m_prepared = false;
@@ -216,8 +239,6 @@ class SkinWindow final : public ComObject<IHostSkinWindow> {
   bool m_checked[kMaxElements];
   Bitmap m_bitmaps[kMaxBitmaps];
   int m_bitmapCount = 0;
-  HFONT m_fonts[2][2] = {};         // [bold][height is 12]; other heights share slot 0
-  int m_fontHeights[2][2] = {};
   int m_hover = kNone;
   int m_pressed = kNone;
   bool m_tracking = false;
@@ -230,9 +251,13 @@ SkinWindow::~SkinWindow() {
     if (GetCapture() == m_hwnd && m_pressed != kNone) ReleaseCapture();
   }
   for (int i = 0; i < m_bitmapCount; ++i) DeleteObject(m_bitmaps[i].handle);
-  for (auto& row : m_fonts)
-    for (HFONT font : row)
-      if (font != nullptr) DeleteObject(font);
+  FreeFonts();
+}
+
+void SkinWindow::FreeFonts() {
+  for (int i = 0; i < m_count; ++i)
+    if (m_elements[i].label.font != nullptr) DeleteObject(m_elements[i].label.font);
+  m_count = 0;
 }
 
 // Called once the component has created the tips window: from now on this object sees the
@@ -257,7 +282,7 @@ HRESULT SkinWindow::PrepareWindow(HWND hWnd) {
 HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR) {
   if (hWnd == nullptr || hWnd != m_hwnd || !m_prepared) return E_UNEXPECTED;
   if (bstrSkin == nullptr) return E_INVALIDARG;
-  m_count = 0;
+  FreeFonts();  // of an earlier document
   const wchar_t* p = bstrSkin;
   const wchar_t* end = bstrSkin + SysStringLen(bstrSkin);
   Tag stack[8];  // the open elements
@@ -309,13 +334,12 @@ void SkinWindow::OnTag(const Tag& tag, const Tag* parent) {
     m_clipped = ColourOf(tag, L"clippingColor", m_clippingColor);
     return;
   }
-  const Kind kinds[] = {kPicture, kText, kButton, kCheckBox, kDlgItem};
-  const wchar_t* const kindNames[] = {L"Picture", L"Text", L"Button", L"CheckBox", L"DlgItem"};
+  const wchar_t* const kindNames[] = {L"Picture", L"Text", L"Button", L"CheckBox", L"DlgItem"};  // as Kind
   for (int k = 0; k < 5; ++k) {
     if (!Same(name, length, kindNames[k]) || m_count == kMaxElements) continue;
     Element& e = m_elements[m_count++];
     e = Element();
-    e.kind = kinds[k];
+    e.kind = static_cast<Kind>(k);
     const int left = NumberOf(tag, L"left", 0), top = NumberOf(tag, L"top", 0);
     e.rect = {left, top, left + NumberOf(tag, L"width", 0), top + NumberOf(tag, L"height", 0)};
     e.zIndex = NumberOf(tag, L"zIndex", 0);
@@ -331,10 +355,9 @@ void SkinWindow::OnTag(const Tag& tag, const Tag* parent) {
     e.label.present = true;
     TextOf(tag, L"value", e.label.text, 64);
     e.label.offset = {NumberOf(tag, L"left", 0), NumberOf(tag, L"top", 0)};
-    e.label.height = NumberOf(tag, L"fontHeight", 12);
     wchar_t style[8];
     TextOf(tag, L"fontStyle", style, 8);
-    e.label.bold = style[0] == L'B';
+    if (e.label.font == nullptr) e.label.font = LabelFont(NumberOf(tag, L"fontHeight", 12), style[0] == L'B');
     if (!ColourOf(tag, L"normalColor", e.label.color)) e.label.color = RGB(0, 0, 0);
     if (!ColourOf(tag, L"overColor", e.label.overColor)) e.label.overColor = e.label.color;
   } else if (Same(name, length, L"Event")) {
@@ -401,7 +424,7 @@ void SkinWindow::DrawImage(HDC dc, HDC source, const Image& image, int x, int y)
 
 void SkinWindow::DrawLabel(HDC dc, const Element& e, bool hover) {
   if (!e.label.present || e.label.text[0] == L'\0') return;
-  HGDIOBJ old = SelectObject(dc, Font(e.label.height, e.label.bold));
+  HGDIOBJ old = SelectObject(dc, e.label.font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, hover ? e.label.overColor : e.label.color);
   RECT r = e.rect;
@@ -474,36 +497,6 @@ void SkinWindow::CutShape() {
   if (shape != nullptr) DeleteObject(shape);
   if (dc != nullptr) DeleteDC(dc);
   if (canvas != nullptr) DeleteObject(canvas);
-}
-
-// The skin's texts are Chinese: the first installed face of these that has CJK characters.
-int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-  *reinterpret_cast<bool*>(found) = true;
-  return 0;
-}
-
-HFONT SkinWindow::Font(int height, bool bold) {
-  const int slot = height == 12 ? 1 : 0;
-  HFONT& font = m_fonts[bold ? 1 : 0][slot];
-  if (font != nullptr && m_fontHeights[bold ? 1 : 0][slot] == height) return font;
-  if (font != nullptr) DeleteObject(font);
-  const wchar_t* const faces[] = {L"Microsoft YaHei", L"WenQuanYi Micro Hei", L"SimSun"};
-  LOGFONTW lf = {};
-  lf.lfHeight = -height;
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  HDC screen = GetDC(nullptr);
-  for (const wchar_t* face : faces) {
-    bool found = false;
-    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-    if (screen != nullptr) EnumFontFamiliesExW(screen, &lf, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
-    if (found) break;
-    lf.lfFaceName[0] = L'\0';  // none installed: the system's choice for the character set
-  }
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  font = CreateFontIndirectW(&lf);
-  m_fontHeights[bold ? 1 : 0][slot] = height;
-  return font;
 }
 
 // ---- The mouse -----------------------------------------------------------------------------
