@@ -25,6 +25,9 @@ constexpr wchar_t kWidgetLibrary[] = L"CadenzaWidget_MFC.dll";
 // ATL::CStringT<wchar_t, TRAITS<wchar_t, ATL::ChTraitsCRT<wchar_t>>>: TRAITS is StrTraitMFC_DLL
 // when the player links MFC as a DLL, StrTraitMFC when it links it statically.
 #define MS_CSTRING(traits) "V?$CStringT@_WV?$" traits "@_WV?$ChTraitsCRT@_W@ATL@@@@@ATL@@"
+// The same for a player compiled with /Zc:wchar_t- (wchar_t as unsigned short, G); MFC's own
+// libraries carry both forms, so such a player exists. The layouts are the same.
+#define MS_CSTRING_G(traits) "V?$CStringT@GV?$" traits "@GV?$ChTraitsCRT@G@ATL@@@@@ATL@@"
 
 // Each list ends with the GCC name; the ones before it are Microsoft decorations.
 constexpr const char* kGetAppVersionNames[] = {
@@ -34,13 +37,18 @@ constexpr const char* kGetAppVersionNames[] = {
 constexpr const char* kGetExeFolderNames[] = {
     "?GetExeFolder@cadenza@@YA?A" MS_CSTRING("StrTraitMFC_DLL") "XZ",
     "?GetExeFolder@cadenza@@YA?A" MS_CSTRING("StrTraitMFC") "XZ",
+    "?GetExeFolder@cadenza@@YA?A" MS_CSTRING_G("StrTraitMFC_DLL") "XZ",
+    "?GetExeFolder@cadenza@@YA?A" MS_CSTRING_G("StrTraitMFC") "XZ",
     "_ZN7cadenza12GetExeFolderB5cxx11Ev"};
 constexpr const char* kLoadStringNames[] = {
     "?LoadStringW@cadenza@@YAHIA" MS_PTR "A" MS_CSTRING("StrTraitMFC_DLL") "@Z",
     "?LoadStringW@cadenza@@YAHIA" MS_PTR "A" MS_CSTRING("StrTraitMFC") "@Z",
+    "?LoadStringW@cadenza@@YAHIA" MS_PTR "A" MS_CSTRING_G("StrTraitMFC_DLL") "@Z",
+    "?LoadStringW@cadenza@@YAHIA" MS_PTR "A" MS_CSTRING_G("StrTraitMFC") "@Z",
     "_ZN7cadenza11LoadStringWEjRNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEE"};
 constexpr const char* kLogNames[] = {
     "?Log@cadenza@@YAXP" MS_PTR "B_W0ZZ",
+    "?Log@cadenza@@YAXP" MS_PTR "BG0ZZ",
     "_ZN7cadenza3LogEPKwS1_z"};
 constexpr const char* kGetNormalFontNames[] = {
     "?GetNormalFont@CCadenzaFont@@SAP" MS_PTR "AVCFont@@XZ",
@@ -310,6 +318,63 @@ struct Binding {
           getNormalFont = nullptr;
 };
 
+// ---- saying what was bound ------------------------------------------------------------------
+
+// One line in a fixed buffer: appending never allocates, and what does not fit is cut.
+class DebugLine {
+ public:
+  DebugLine& operator<<(const wchar_t* text) noexcept {
+    while (text != nullptr && *text != 0 && length_ + 1 < kSize) text_[length_++] = *text++;
+    text_[length_] = 0;
+    return *this;
+  }
+  void Send() const noexcept { OutputDebugStringW(text_); }
+
+ private:
+  static constexpr size_t kSize = 1024;
+  wchar_t text_[kSize] = {};
+  size_t length_ = 0;
+};
+
+struct FunctionFound {
+  const wchar_t* name;
+  Abi abi;
+};
+
+// Tells a debugger, once per binding and library, where the library came from, which ABI its
+// functions were found in and which function was found under none of its names, so that a
+// player whose library exports other names (another compiler setting, a typo) sees why the
+// component has no folder, strings, log or font. The component goes on without what is missing.
+template <size_t N>
+void ReportBinding(const wchar_t* library, HMODULE module, bool loadedByUs, const FunctionFound (&functions)[N]) noexcept {
+  DebugLine line;
+  line << L"Cadenza_Upgrade.dll: " << library;
+  if (module == nullptr) {
+    line << L" not found (not loaded by the player, not in the component's folder, not in the player's)";
+  } else {
+    wchar_t path[MAX_PATH] = L"";
+    if (GetModuleFileNameW(module, path, MAX_PATH) == 0) path[0] = 0;
+    path[MAX_PATH - 1] = 0;
+    line << (loadedByUs ? L" loaded by the component from " : L" loaded by the player from ") << path;
+    bool microsoft = false, gnu = false;
+    for (const FunctionFound& f : functions) {
+      microsoft = microsoft || f.abi == Abi::kMicrosoft;
+      gnu = gnu || f.abi == Abi::kGnu;
+    }
+    line << (microsoft && gnu ? L", Microsoft and GCC ABI mixed" : microsoft ? L", Microsoft ABI"
+             : gnu ? L", GCC ABI" : L", no function found");
+  }
+  bool allFound = true;
+  for (const FunctionFound& f : functions) {
+    if (f.abi != Abi::kMissing) continue;
+    line << (allFound ? L"; found under no name: " : L", ") << f.name;
+    allFound = false;
+  }
+  if (allFound) line << L"; every function found";
+  line << L"\n";
+  line.Send();
+}
+
 // Bound once, on the first call after loading or after Release(); the lock keeps Release() from
 // freeing a library while a call into it runs.
 SRWLOCK g_lock = SRWLOCK_INIT;
@@ -336,6 +401,13 @@ void Bind() {
   b.loadString = FindFunction(b.common, kLoadStringNames, b.loadStringAbi);
   b.log = FindFunction(b.common, kLogNames, b.logAbi);
   b.getNormalFont = FindFunction(b.widget, kGetNormalFontNames, b.getNormalFontAbi);
+  const FunctionFound common[] = {{L"cadenza::GetAppVersion", b.getAppVersionAbi},
+                                  {L"cadenza::GetExeFolder", b.getExeFolderAbi},
+                                  {L"cadenza::LoadStringW", b.loadStringAbi},
+                                  {L"cadenza::Log", b.logAbi}};
+  const FunctionFound widget[] = {{L"CCadenzaFont::GetNormalFont", b.getNormalFontAbi}};
+  ReportBinding(kCommonLibrary, b.common, b.commonLoadedByUs, common);
+  ReportBinding(kWidgetLibrary, b.widget, b.widgetLoadedByUs, widget);
   g_binding = b;
   g_bound = true;
 }

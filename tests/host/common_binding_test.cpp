@@ -37,6 +37,35 @@ std::wstring FaceOf(HFONT font) {
   return GetObjectW(font, sizeof lf, &lf) ? lf.lfFaceName : L"";
 }
 
+// What the component tells a debugger: the texts of the debug-print exceptions that
+// OutputDebugString raises, kept in a fixed buffer (the handler runs inside the platform's frames).
+char g_debugText[8192];
+size_t g_debugLength = 0;
+LONG CALLBACK RecordDebugPrint(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* r = info->ExceptionRecord;
+  constexpr DWORD kPrint = 0x40010006, kWidePrint = 0x4001000A;
+  if ((r->ExceptionCode == kPrint || r->ExceptionCode == kWidePrint) && r->NumberParameters >= 2) {
+    const ULONG_PTR length = r->ExceptionInformation[0];
+    for (ULONG_PTR i = 0; i < length && g_debugLength + 1 < sizeof g_debugText; ++i) {
+      const ULONG_PTR c = r->ExceptionCode == kPrint ? reinterpret_cast<const char*>(r->ExceptionInformation[1])[i]
+                                                     : reinterpret_cast<const wchar_t*>(r->ExceptionInformation[1])[i];
+      if (c != 0) g_debugText[g_debugLength++] = static_cast<char>(c < 0x80 ? c : '?');
+    }
+    g_debugText[g_debugLength] = 0;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The debugger output of one binding.
+std::string DebugOutputOfBinding(common_libraries::BindingState& bound) {
+  g_debugLength = 0;
+  g_debugText[0] = 0;
+  PVOID handler = AddVectoredExceptionHandler(1, RecordDebugPrint);
+  bound = common_libraries::CurrentBinding();
+  RemoveVectoredExceptionHandler(handler);
+  return g_debugText;
+}
+
 class CommonBinding : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,6 +127,38 @@ TEST_F(CommonBinding, MicrosoftPairLoadedByThePlayerIsCalledInItsOwnAbi) {
   EXPECT_EQ(common, GetModuleHandleW(kCommon)) << "not the binding's to free";
   FreeLibrary(widget);
   FreeLibrary(common);
+}
+
+TEST_F(CommonBinding, LibrariesThatExportNoneOfTheNamesAreNamedInTheDebuggerOutput) {
+  // The player's "libraries" are other modules under the two names: the GCC widget library as
+  // CadenzaCommon.dll, the Microsoft common library as CadenzaWidget_MFC.dll.
+  TempFolder player;
+  const std::wstring bin = GetModuleFolder();
+  ASSERT_TRUE(CopyFileW((bin + kWidget).c_str(), (player / kCommon).c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW((bin + L"mfc\\" + kCommon).c_str(), (player / kWidget).c_str(), FALSE));
+  HMODULE common = LoadLibraryExW((player / kCommon).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE widget = LoadLibraryExW((player / kWidget).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_TRUE(common && widget);
+
+  common_libraries::BindingState bound;
+  const std::string said = DebugOutputOfBinding(bound);
+  for (Abi abi : {bound.getAppVersion, bound.getExeFolder, bound.loadString, bound.log, bound.getNormalFont})
+    EXPECT_EQ(Abi::kMissing, abi);
+  EXPECT_NE(std::string::npos, said.find("CadenzaCommon.dll loaded by the player from")) << said;
+  EXPECT_NE(std::string::npos, said.find("found under no name: cadenza::GetAppVersion, cadenza::GetExeFolder, "
+                                         "cadenza::LoadStringW, cadenza::Log\n")) << said;
+  EXPECT_NE(std::string::npos, said.find("CadenzaWidget_MFC.dll loaded by the player from")) << said;
+  EXPECT_NE(std::string::npos, said.find("found under no name: CCadenzaFont::GetNormalFont\n")) << said;
+  EXPECT_EQ(std::wstring(), common_libraries::GetExeFolder());
+  common_libraries::Release();
+  FreeLibrary(widget);
+  FreeLibrary(common);
+
+  // The reference pair: said once, in its ABI, with nothing missing.
+  const std::string again = DebugOutputOfBinding(bound);
+  EXPECT_NE(std::string::npos, again.find("CadenzaCommon.dll loaded by the component from")) << again;
+  EXPECT_NE(std::string::npos, again.find("GCC ABI; every function found")) << again;
+  EXPECT_EQ("", DebugOutputOfBinding(bound)) << "a kept binding says nothing again";
 }
 
 TEST_F(CommonBinding, GccPairBesideTheProgramIsLoadedAndFreedAgain) {
