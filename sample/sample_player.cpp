@@ -212,6 +212,17 @@ HRESULT Call(IUpgradeHost* host, const Options& o) {
   return hr;
 }
 
+// The call as the component's interface names it, for the output.
+void DescribeCall(const Options& o, wchar_t* text) {
+  if (Is(o.verb, L"recommend"))
+    wsprintfW(text, L"RecommendUpgrade(%ls, %d)", o.prompt != nullptr ? o.prompt : L"NULL", o.once ? 1 : 0);
+  else if (Is(o.verb, L"force"))
+    wsprintfW(text, L"ForceUpgrade(%ls)", o.prompt != nullptr ? o.prompt : L"NULL");
+  else
+    wsprintfW(text, L"%ls(%ld)", Is(o.verb, L"check") ? L"CheckUpgrade" : Is(o.verb, L"manual") ? L"ManualUpgrade"
+                                 : Is(o.verb, L"pull") ? L"PullUpgrade" : L"ScheduledUpgrade", o.module);
+}
+
 // Saves what the screen shows of the window as a 32-bit bitmap file.
 bool SavePicture(HWND window, const wchar_t* path) {
   RECT r;
@@ -308,8 +319,10 @@ int Run(const Options& o) {
   g_player.upgradeHost = host;  // the tips window's Install button comes back for it
 
   PrintSettings(L"before");
+  wchar_t call[1025];  // wsprintfW writes at most 1024 characters and the terminator
+  DescribeCall(o, call);
   const HRESULT hr = Call(host, o);
-  Say(L"host: %ls -> 0x%08lX\n", o.verb, hr);
+  Say(L"host: %ls -> 0x%08lX\n", call, hr);
   PrintSettings(L"after");
 
   int result = SUCCEEDED(hr) ? kSucceeded : kOperationFailed;
@@ -363,7 +376,7 @@ void Write(const wchar_t* text, int length) {
 }
 
 void Say(const wchar_t* format, ...) {
-  wchar_t line[1024];  // wvsprintfW writes at most 1024 characters
+  wchar_t line[1025];  // wvsprintfW writes at most 1024 characters and the terminator
   va_list args;
   va_start(args, format);
   const int length = wvsprintfW(line, format, args);

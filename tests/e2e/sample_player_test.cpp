@@ -118,7 +118,7 @@ TEST_F(SamplePlayer, DemoRoadFromCheckToTheStartedInstaller) {
   const std::wstring picture = work / L"tips.bmp";
   const SampleRun run = Run(L"check 0 --picture \"" + picture + L"\" --press install --wait 30");
   EXPECT_EQ(0u, run.exitCode) << run.output;
-  EXPECT_TRUE(Has(run.output, "host: check -> 0x00000000")) << run.output;
+  EXPECT_TRUE(Has(run.output, "host: CheckUpgrade(0) -> 0x00000000")) << run.output;
   EXPECT_TRUE(Has(run.output, "the tips window is shown at")) << run.output;
   EXPECT_TRUE(Has(run.output, "skin: WM_SKINEVENT 1002\n")) << run.output;
   EXPECT_TRUE(Has(run.output, "the tips window was closed")) << run.output;
@@ -154,6 +154,7 @@ TEST_F(SamplePlayer, RecommendAndForceAskInTheSamplesWordsAndTrigger) {
   AnsweredBox recommend, force, prompted;
   SampleRun run = Run(L"recommend", [&](DWORD pid) { AnswerBox(pid, IDYES, recommend); });
   EXPECT_EQ(0u, run.exitCode) << run.output;
+  EXPECT_TRUE(Has(run.output, "host: RecommendUpgrade(NULL, 0) -> 0x00000000")) << run.output;
   EXPECT_EQ(L"Cadenza 升级", recommend.caption);
   EXPECT_EQ(L"Cadenza 有新版本可以使用，建议您现在升级。是否立即检查并升级？", recommend.text);
   EXPECT_TRUE(Has(run.output, "host: Trigger(1)")) << run.output;
