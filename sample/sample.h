@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 
 #include "host_services.h"
 #include "Cadenza_Upgrade.h"

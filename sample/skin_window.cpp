@@ -70,7 +70,6 @@ struct Tag {
   Attribute attributes[16];
   int count;
   bool closing;      // </name>
-  bool empty;        // <name ... />
 };
 
 bool Same(const wchar_t* text, int length, const wchar_t* literal) {
@@ -94,11 +93,13 @@ bool NextTag(const wchar_t*& p, const wchar_t* end, Tag& tag) {
   while (p < end && !IsNameEnd(*p)) ++p;
   tag.nameLength = static_cast<int>(p - tag.name);
   tag.count = 0;
-  tag.empty = false;
   while (p < end) {
     while (p < end && IsSpace(*p)) ++p;
-    if (p < end && *p == L'>') return ++p, true;
-    if (p + 1 < end && p[0] == L'/' && p[1] == L'>') return tag.empty = true, p += 2, true;
+    if (p < end && *p == L'/') ++p;  // <name ... />
+    if (p < end && *p == L'>') {
+      ++p;
+      return true;
+    }
     Attribute a;
     a.name = p;
     while (p < end && !IsNameEnd(*p)) ++p;
@@ -216,7 +217,7 @@ class SkinWindow final : public ComObject<IHostSkinWindow> {
  private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-  void OnTag(const Tag& tag, const Tag* parent);
+  void OnTag(const Tag& tag);
   void ReadImage(const Tag& tag, Image& image);
   void Render(HDC dc, bool imagesOnly);
   void DrawImage(HDC dc, HDC source, const Image& image, int x, int y);
@@ -285,17 +286,9 @@ HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR) {
   FreeFonts();  // of an earlier document
   const wchar_t* p = bstrSkin;
   const wchar_t* end = bstrSkin + SysStringLen(bstrSkin);
-  Tag stack[8];  // the open elements
-  int depth = 0;
   Tag tag;
-  while (NextTag(p, end, tag)) {
-    if (tag.closing) {
-      if (depth > 0) --depth;
-      continue;
-    }
-    OnTag(tag, depth > 0 ? &stack[depth - 1] : nullptr);
-    if (!tag.empty && depth < 8) stack[depth++] = tag;
-  }
+  while (NextTag(p, end, tag))
+    if (!tag.closing) OnTag(tag);
   if (m_size.cx <= 0 || m_size.cy <= 0) return E_FAIL;
 
   // Paint order: a stable insertion sort by zIndex. A click goes to the element drawn last.
@@ -325,7 +318,9 @@ HRESULT SkinWindow::LoadSkin(HWND hWnd, BSTR bstrSkin, BSTR) {
   return S_OK;
 }
 
-void SkinWindow::OnTag(const Tag& tag, const Tag* parent) {
+// Window, the five kinds of element, and their children (images, Label, Event), which belong to
+// the element opened last. Clipping needs nothing: the clipping colour applies to the whole window.
+void SkinWindow::OnTag(const Tag& tag) {
   const wchar_t* name = tag.name;
   const int length = tag.nameLength;
   if (Same(name, length, L"Window")) {
@@ -349,7 +344,7 @@ void SkinWindow::OnTag(const Tag& tag, const Tag* parent) {
     for (Image& image : e.faces) image.bitmap = kNone;
     return;
   }
-  if (m_count == 0 || parent == nullptr) return;  // Clipping: its colour applies to the whole window
+  if (m_count == 0) return;
   Element& e = m_elements[m_count - 1];
   if (Same(name, length, L"Label")) {
     e.label.present = true;

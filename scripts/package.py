@@ -55,10 +55,11 @@ The first hour: a player's side, in this order
 Sections named are those of host-contract.md.
 
 With the Microsoft toolchain (Visual Studio, MSVC, MFC), step one is the sample player in
-sample\: open that folder (its CMakeLists.txt) in Visual Studio as it is, build CadenzaSample.exe
-for your architecture, put it beside x64\Cadenza_Upgrade.dll, x64\CadenzaUpdate.exe and the two
-libraries of x64\mfc\, and run CadenzaSample.exe check 0 --direct there after step 1's record.
-Its sources are the provider, settings, application control and skin engine to start from.
+sample\\: open that folder (its CMakeLists.txt) in Visual Studio as it is and build
+CadenzaSample.exe for your architecture; put it in a folder with x64\\Cadenza_Upgrade.dll,
+x64\\CadenzaUpdate.exe and the two libraries of x64\\mfc\\, run x64\\CadenzaSampleRecord.exe THAT_FOLDER,
+then CadenzaSample.exe check 0 --direct there. Its sources are the provider, settings,
+application control and skin engine to start from; the steps below say what each must do.
 
 1. See the target (10 minutes). Register the reference (above), then
      x64\\CadenzaSampleRecord.exe C:\\...\\x64     (a waiting package 5.2 for the 5.1 player;
