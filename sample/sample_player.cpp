@@ -363,14 +363,35 @@ int Run(const Options& o) {
 
 }  // namespace
 
-// Writes wide text to standard output as UTF-8, a piece at a time.
+// Where the output goes: standard output (UTF-8), or the console the program was started from.
+HANDLE g_output = nullptr;
+bool g_console = false;
+
+// A windowed program has no console of its own: started from one with its output not redirected,
+// it writes to that console.
+void OpenOutput() {
+  g_output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (g_output != nullptr && g_output != INVALID_HANDLE_VALUE) return;
+  g_output = nullptr;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  g_output = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  g_console = g_output != INVALID_HANDLE_VALUE;
+  if (!g_console) g_output = nullptr;
+}
+
+// Writes wide text to the output, a piece at a time.
 void Write(const wchar_t* text, int length) {
+  DWORD written = 0;
+  if (g_output == nullptr) return;
+  if (g_console) {
+    WriteConsoleW(g_output, text, static_cast<DWORD>(length), &written, nullptr);
+    return;
+  }
   char utf8[3 * 256];
   for (int done = 0; done < length;) {
     const int piece = length - done < 256 ? length - done : 256;
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text + done, piece, utf8, sizeof utf8, nullptr, nullptr);
-    DWORD written = 0;
-    if (bytes > 0) WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8, static_cast<DWORD>(bytes), &written, nullptr);
+    if (bytes > 0) WriteFile(g_output, utf8, static_cast<DWORD>(bytes), &written, nullptr);
     done += piece;
   }
 }
@@ -385,6 +406,7 @@ void Say(const wchar_t* format, ...) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+  OpenOutput();
   Options options;
   if (!Parse(argc, argv, options)) {
     Write(kUsageText, lstrlenW(kUsageText));
