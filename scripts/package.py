@@ -7,9 +7,10 @@
 
 The version is the component's file version (its VERSIONINFO). Inside the ZIP, under the folder
 Cadenza_Upgrade-VERSION/: x64/ and x86/ (the component, its type library, the registration tool,
-and the reference stand-ins of the player that must lie beside it), include/, the host contract,
-the tips window's pictures at 96 and 144 DPI, README.txt and SHA256SUMS (sha256sum format, every
-other file of the package).
+and the reference stand-ins of the player that must lie beside it), include/, sample/ (the sample
+player's sources, its CMakeLists.txt and its clang toolchain files), the host contract, the tips
+window's pictures at 96 and 144 DPI, README.txt and SHA256SUMS (sha256sum format, every other
+file of the package).
 """
 import argparse
 import hashlib
@@ -50,12 +51,22 @@ INCLUDE_FILES = [
     ("include/cadenza_common.h", "src", "host/cadenza_common.h"),
 ]
 
+# The sample player's folder, shipped as it is in the tree: it builds against ../include.
+SAMPLE_FOLDER = "sample"
+
 
 # The package README's path for a player team, from nothing to a prompt that answers.
 FIRST_HOUR = """\
 The first hour: a player's side, in this order
 ----------------------------------------------
 Sections named are those of host-contract.md.
+
+With the Microsoft toolchain (Visual Studio, MSVC, MFC), step one is the sample player in
+sample\\: open that folder (its CMakeLists.txt) in Visual Studio as it is and build
+CadenzaSample.exe for your architecture; put it in a folder with x64\\Cadenza_Upgrade.dll,
+x64\\CadenzaUpdate.exe and the two libraries of x64\\mfc\\, run x64\\CadenzaSampleRecord.exe THAT_FOLDER,
+then CadenzaSample.exe check 0 --direct there. Its sources are the provider, settings,
+application control and skin engine to start from; the steps below say what each must do.
 
 1. See the target (10 minutes). Register the reference (above), then
      x64\\CadenzaSampleRecord.exe C:\\...\\x64
@@ -169,6 +180,8 @@ def readme(version):
         "",
         "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",
         "declarations (host_services.h) and the common-library declarations (cadenza_common.h).",
+        "sample/ holds the sample player for the Microsoft toolchain: plain Win32 and COM over include/",
+        "alone, its CMakeLists.txt for Visual Studio, and toolchain/ to build it with clang instead.",
         "",
         "The tips window as it should look, shown by the reference player, skin engine and libraries",
         "(258 x 170 pixels at every DPI; only the description's 9-point font grows with it):",
@@ -206,6 +219,9 @@ def make(x64, x86, out):
             entries[f"{arch}/{name}"] = built_file(build, name).read_bytes()
     for target, kind, source in INCLUDE_FILES:
         entries[target] = ((ROOT if kind == "src" else builds["x64"]) / source).read_bytes()
+    for path in sorted((ROOT / SAMPLE_FOLDER).rglob("*")):
+        if path.is_file():
+            entries[path.relative_to(ROOT).as_posix()] = path.read_bytes()
     entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
     for name, source, _ in PICTURES:
         entries[name] = (ROOT / source).read_bytes()

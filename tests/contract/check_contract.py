@@ -114,8 +114,10 @@ for r in rows:
         elif "Microsoft" in r[2] and arch in r[2]:
             doc_ms[plain(r[0])].add(name)
 
-# The names the component carries to look up (NUL-terminated ASCII in its data).
-carried = set(m.decode() for m in re.findall(rb"(?<=\0)(\?\w+@(?:cadenza|CCadenzaFont)@@[\x21-\x7e]+|_ZN(?:7cadenza|12CCadenzaFont)\w+)\0",
+# The names the component carries to look up (NUL-terminated ASCII in its data). A Microsoft name
+# starts at its '?' whatever byte lies before it (the x86 data may put one right after a table of
+# pointers, with no NUL between); a GCC name must follow a NUL.
+carried = set(m.decode() for m in re.findall(rb"(\?\w+@(?:cadenza|CCadenzaFont)@@[\x21-\x7e]+|(?<=\0)_ZN(?:7cadenza|12CCadenzaFont)\w+)\0",
                                              component.read_bytes()))
 clang_names = exports(bin_folder.parent / "mfc_names" / "decorated_names.dll")
 all_ms = set().union(*doc_ms.values())

@@ -30,6 +30,10 @@ STORE_FORMAT = ['store/']
 COMPONENT = ['base/', 'store/', 'launch/', 'host/', 'tips/', 'res/']
 REFHOST = ['base/', 'res/', 'refhost/'] + STORE_FORMAT + HOST_DECLARATIONS
 
+# The sample player (sample/) is built from the package alone: besides its own files it includes
+# only the package's include/ files, by bare name (the include folder is on its path).
+PACKAGE_INCLUDES = {'host_services.h', 'cadenza_common.h', 'Cadenza_Upgrade.h', 'Cadenza_Upgrade_i.c'}
+
 # (folder, what files in it may include), the longest folder that matches a file wins. An entry
 # ending in '/' allows a whole folder, any other a single file.
 RULES = [
@@ -42,6 +46,7 @@ RULES = [
     ('refhost/', REFHOST),
     # Built by another compiler for the Microsoft ABI, without the platform's headers.
     ('refhost/mfc/', ['refhost/mfc/', 'host/cadenza_common.h']),
+    ('sample/', []),
     ('tests/common/', COMPONENT + REFHOST + ['tests/common/']),
     ('bench/', COMPONENT + REFHOST + ['tests/common/', 'bench/']),
 ]
@@ -95,7 +100,11 @@ def check(root, pretend):
             where = '%s:%d' % (path, number)
             if '/' not in target:  # beside the file, or generated into the build folder
                 beside = os.path.join(root, os.path.dirname(path), target)
-                if not os.path.exists(beside) and target not in GENERATED:
+                if path.startswith('sample/'):
+                    if not os.path.exists(beside) and target not in PACKAGE_INCLUDES:
+                        faults.append('%s: sample/ may include only its own files and the package\'s '
+                                      'include/ ("%s")' % (where, target))
+                elif not os.path.exists(beside) and target not in GENERATED:
                     faults.append('%s: "%s" does not exist' % (where, target))
                 continue
             if target not in GENERATED and not os.path.exists(os.path.join(root, target)):

@@ -9,8 +9,9 @@
 # creates the object by its ProgID and calls CheckUpgrade(0), so does a player that has loaded the
 # package's Microsoft-ABI libraries first, the README's first step (a sample record, the prompt,
 # Install) reaches the updater, a player with the contract's example libraries (built from the
-# package) prompts, in a font with CJK glyphs, and logs, and after unregistering the player can no
-# longer create the object.
+# package) prompts, in a font with CJK glyphs, and logs, the sample player built from the
+# package's sample/ and include/ alone (both architectures, by clang for the Microsoft target)
+# prompts, and after unregistering the player can no longer create the object.
 # The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
@@ -53,7 +54,8 @@ present=$(find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
 [ "$listed" = "$present" ] || fail "SHA256SUMS does not list exactly the package's files: $(diff <(echo "$listed") <(echo "$present") | tr '\n' ' ')"
 
 for f in host-contract.md README.txt include/Cadenza_Upgrade.idl include/Cadenza_Upgrade.h \
-         include/host_services.h include/cadenza_common.h; do
+         include/host_services.h include/cadenza_common.h sample/CMakeLists.txt sample/sample.rc \
+         sample/toolchain/clang-msvc-x64.cmake sample/toolchain/clang-msvc-x86.cmake; do
   [ -s "$f" ] || fail "$f missing or empty"
 done
 grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name version $version"
@@ -94,14 +96,15 @@ for name in sorted(shipped):
         if path.encode() in data or path.encode("utf-16-le") in data:
             problems.append(f"{name} carries the build path {path}")
 # The texts cite no path of the source tree; every package path they cite is in the package.
-sources = {p.name for p in root.iterdir() if p.is_dir() and not p.name.startswith(".")} - {"include", "x64", "x86"}
+shipped_folders = ("include", "x64", "x86", "sample")
+sources = {p.name for p in root.iterdir() if p.is_dir() and not p.name.startswith(".")} - set(shipped_folders)
 for name in sorted(n for n in shipped if n.endswith((".md", ".txt", ".h", ".idl", ".c"))):
     text = Path(name).read_text(encoding="utf-8", errors="replace")
     for cited in sorted(set(re.findall(r"(?<![\w.\\/-])((?:[A-Za-z_][\w.-]*[/\\])+[\w.-]*)", text))):
         parts = re.split(r"[/\\]", cited)
         if parts[0] in sources:
             problems.append(f"{name} cites {cited}, a source path the package does not hold")
-        elif parts[0] in ("include", "x64", "x86") and "." in parts[-1] and cited.replace("\\", "/") not in shipped:
+        elif parts[0] in shipped_folders and "." in parts[-1] and cited.replace("\\", "/") not in shipped:
             problems.append(f"{name} cites {cited}, which the package does not hold")
 # The public header: what a host implements or calls, not the component's own way to its objects.
 header = Path("include/host_services.h").read_text(encoding="utf-8")
@@ -184,6 +187,27 @@ face=$(sed -n "s/.*the tips window's text font is '\(.*\)'.*/\1/p" <<<"$out")
 music=$(find "$prefix/drive_c/users" -ipath '*/temp/music.txt' 2>/dev/null | head -n 1)  # GetTempPathW's folder
 head -n 1 "${music:-/dev/null}" | grep -q '^Upgrade Content:Cadenza 5.2 新版本更新内容：' \
   || fail "the example Log did not write the component's log line: $(head -c 200 "${music:-/dev/null}")"
+
+# The sample player from the package's files alone: its CMakeLists.txt with the package's clang
+# toolchain files, against the package's include/ (both architectures); the x64 one then prompts
+# in a folder with the package's component, updater and Microsoft-ABI pair.
+for arch in x64 x86; do
+  if ! env -u CC -u CXX -u CFLAGS -u CXXFLAGS -u LDFLAGS cmake -S "$top/sample" -B "$work/sample-$arch" -G Ninja \
+         -DCMAKE_TOOLCHAIN_FILE="$top/sample/toolchain/clang-msvc-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+         >"$work/sample-$arch.log" 2>&1 || ! cmake --build "$work/sample-$arch" >>"$work/sample-$arch.log" 2>&1; then
+    fail "the $arch sample does not build from the package: $(tail -c 1200 "$work/sample-$arch.log")"
+  fi
+done
+mkdir -p "$prefix/drive_c/SamplePlayer"
+cp "$work/sample-x64/CadenzaSample.exe" "$top/x64/Cadenza_Upgrade.dll" "$top/x64/CadenzaUpdate.exe" \
+  "$top/x64/mfc/CadenzaCommon.dll" "$top/x64/mfc/CadenzaWidget_MFC.dll" "$prefix/drive_c/SamplePlayer/" \
+  || fail "the sample player could not be staged"
+run 'C:\Package\x64\CadenzaSampleRecord.exe' 'C:\SamplePlayer' >/dev/null || fail "no sample record for the sample player"
+out=$(run 'C:\SamplePlayer\CadenzaSample.exe' check 0 --direct --press later --wait 30); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "the sample player built from the package exited with $rc"
+grep -q 'the tips window is shown' <<<"$out" || fail "the sample player built from the package did not prompt"
+grep -q 'skin: WM_SKINEVENT 1003' <<<"$out" || fail "the sample player's skin did not answer Later"
 
 out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine /unregister "$dll"); rc=$?
 echo "$out"; [ $rc -eq 0 ] || fail "x64 unregistration exited with $rc"

@@ -1,0 +1,3 @@
+# The sample for 64-bit Windows, built by clang (see clang-msvc.cmake).
+set(CADENZA_SAMPLE_ARCH x64)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-msvc.cmake)
