@@ -67,6 +67,11 @@ CadenzaSample.exe for your architecture; put it in a folder with x64\\Cadenza_Up
 x64\\CadenzaUpdate.exe and the two libraries of x64\\mfc\\, run x64\\CadenzaSampleRecord.exe THAT_FOLDER,
 then CadenzaSample.exe check 0 --direct there. Its sources are the provider, settings,
 application control and skin engine to start from; the steps below say what each must do.
+host-contract.md section 11 gives what matters for that toolchain: the files to add, the
+settings (/Zc:wchar_t, the calling conventions, dumpbin /exports against section 5's names),
+MFC's DEBUG_NEW and CMemoryException, why not to use a wrapper generated from the type library,
+the debugger line the component writes when a name is missing, and what the reference pair in
+mfc\ does.
 
 1. See the target (10 minutes). Register the reference (above), then
      x64\\CadenzaSampleRecord.exe C:\\...\\x64
