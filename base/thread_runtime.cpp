@@ -258,17 +258,27 @@ using pthread_condattr_t = int;
 
 int pthread_once(pthread_once_t* once, void (*routine)()) {
   volatile LONG* state = reinterpret_cast<volatile LONG*>(once);
-  // 0 not run, 1 running, 2 done.
-  if (*state == 2) return 0;
-  if (InterlockedCompareExchange(state, 1, 0) == 0) {
-    routine();
-    InterlockedExchange(state, 2);
-    return 0;
-  }
-  while (*state != 2) {
+  // 0 not run, 1 running, 2 done. A routine that throws leaves the state at "not run" (as
+  // std::call_once requires), so that the next call, or a thread that waits, runs it again.
+  struct ResetUnlessDone {
+    volatile LONG* state;
+    bool done = false;
+    ~ResetUnlessDone() {
+      if (!done) InterlockedExchange(state, 0);
+    }
+  };
+  for (;;) {
+    const LONG seen = InterlockedCompareExchange(state, 1, 0);
+    if (seen == 2) return 0;
+    if (seen == 0) {
+      ResetUnlessDone guard{state};
+      routine();
+      guard.done = true;
+      InterlockedExchange(state, 2);
+      return 0;
+    }
     if (!SwitchToThread()) Sleep(1);
   }
-  return 0;
 }
 
 int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attr) {
@@ -369,6 +379,11 @@ int pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
 int pthread_key_delete(pthread_key_t key) {
   if (key >= kKeys) return EINVAL;
   g_keys[key].destructor = nullptr;
+  // Every thread's value goes with the key (no destructor runs), so that a key made again in
+  // this slot starts as NULL in every thread.
+  AcquireSRWLockShared(&g_recordsLock);
+  for (ThreadRecord* record = g_records; record != nullptr; record = record->next) record->values[key] = nullptr;
+  ReleaseSRWLockShared(&g_recordsLock);
   InterlockedExchange(&g_keys[key].inUse, 0);
   return 0;
 }

@@ -51,7 +51,7 @@ RULES = [
     ('bench/', COMPONENT + REFHOST + ['tests/common/', 'bench/']),
 ]
 # Each test folder: the component, the reference host, the kit and itself.
-TEST_FOLDERS = ['tests/store/', 'tests/launch/', 'tests/host/', 'tests/tips/', 'tests/refhost/', 'tests/e2e/']
+TEST_FOLDERS = ['tests/base/', 'tests/store/', 'tests/launch/', 'tests/host/', 'tests/tips/', 'tests/refhost/', 'tests/e2e/']
 RULES += [(folder, COMPONENT + REFHOST + ['tests/common/', folder]) for folder in TEST_FOLDERS]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
