@@ -20,8 +20,13 @@ namespace {
 // Runs fn on a thread of its own and waits for it (std::thread would bring the POSIX thread
 // library that these functions replace).
 template <typename Fn>
-void OnAnotherThread(Fn fn, HANDLE* started = nullptr) {
-  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD { (*static_cast<Fn*>(p))(); return 0; }, &fn, 0, nullptr);
+DWORD CALLBACK RunOnThread(void* fn) {  // a thread procedure is __stdcall on x86
+  (*static_cast<Fn*>(fn))();
+  return 0;
+}
+template <typename Fn>
+void OnAnotherThread(Fn& fn, HANDLE* started = nullptr) {
+  HANDLE thread = CreateThread(nullptr, 0, RunOnThread<Fn>, &fn, 0, nullptr);
   ASSERT_NE(nullptr, thread);
   if (started != nullptr) {
     *started = thread;
@@ -38,7 +43,8 @@ TEST(ThreadRuntime, CallOnceRunsAgainAfterItsCallableThrewAlsoOnAnotherThread) {
     ++runs;
     throw std::runtime_error("first try");
   }), std::runtime_error);
-  OnAnotherThread([&] { std::call_once(flag, [&] { ++runs; }); });
+  auto callOnce = [&] { std::call_once(flag, [&] { ++runs; }); };
+  OnAnotherThread(callOnce);
   std::call_once(flag, [&] { ++runs; });  // done now: not run again
   EXPECT_EQ(2, runs);
 }
