@@ -1,20 +1,37 @@
-// Folder helpers: the process's executable folder, and making a folder path.
+// Folder helpers: a module's folder, the process's executable folder, and making a folder path.
 #include "base/folders.h"
+
+#include <vector>
 
 namespace {
 
 constexpr wchar_t kCurrentFolder[] = L".\\";
-constexpr UINT kMaxPathChars = 260;
+// The longest path the platform's wide functions take (with the "\\?\" prefix).
+constexpr DWORD kLongestPath = 32768;
 
 }  // namespace
 
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring ModuleFolderOf(HMODULE module) {
+  // The name is cut to the buffer when it does not fit (and then may lack its terminator), so the
+  // buffer grows until the whole name fits.
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::wstring();
+    if (length < buffer.size()) return FolderOf(std::wstring(buffer.data(), length));
+    if (buffer.size() >= kLongestPath) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 std::wstring GetModuleFolder() {
-  wchar_t path[kMaxPathChars] = {};
-  DWORD n = GetModuleFileNameW(nullptr, path, kMaxPathChars);
-  if (n == 0) return kCurrentFolder;
-  const std::wstring full(path, n < kMaxPathChars ? n : kMaxPathChars - 1);
-  const size_t slash = full.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash + 1);
+  std::wstring folder = ModuleFolderOf(nullptr);
+  return folder.empty() ? kCurrentFolder : folder;
 }
 
 BOOL CreateFolderPath(const std::wstring& strPath) {

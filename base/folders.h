@@ -1,8 +1,15 @@
-// Folder helpers: the process's executable folder, and making a folder path.
+// Folder helpers: a module's folder, the process's executable folder, and making a folder path.
 #pragma once
 #include <windows.h>
 
 #include <string>
+
+// The folder part of a path, up to and with its last backslash; empty when it has none.
+std::wstring FolderOf(const std::wstring& path);
+
+// Folder of a module (NULL: the process's executable), ending in a backslash, however long the
+// path; empty when the module's file name cannot be read.
+std::wstring ModuleFolderOf(HMODULE module);
 
 // Folder of the process's executable (not of this library), ending in a backslash; ".\" when unknown.
 std::wstring GetModuleFolder();

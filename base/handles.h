@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <bcrypt.h>
+#include <oleauto.h>
+
 #include <utility>
 
 template <typename Traits>
@@ -76,6 +78,12 @@ struct HashTraits {  // BCryptCreateHash
   static void Close(Handle h) noexcept { BCryptDestroyHash(h); }
 };
 
+struct BstrTraits {  // SysAllocString and its kin; NULL is also what a failed allocation gives
+  using Handle = BSTR;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { SysFreeString(h); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueView = UniqueHandle<ViewTraits>;
@@ -83,10 +91,11 @@ using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueHashAlgorithm = UniqueHandle<HashAlgorithmTraits>;
 using UniqueHash = UniqueHandle<HashTraits>;
+using UniqueBstr = UniqueHandle<BstrTraits>;
 
 // Holds a slim reader/writer lock exclusively for its scope. The component's locks are the
-// platform's: the C++ runtime's std::mutex goes through the statically linked POSIX thread
-// layer, which leaks a thread handle and an event on every load and unload of the library.
+// platform's own: an SRWLOCK needs no initialisation call and no clean-up, so a lock in a global
+// costs nothing at load or unload and is safe to take from any thread, also during DllMain.
 class ExclusiveLock {
  public:
   explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }

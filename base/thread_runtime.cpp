@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -31,13 +32,17 @@ constexpr intptr_t kErrorCheckInitializer = -2;
 constexpr intptr_t kRecursiveInitializer = -3;
 constexpr intptr_t kBoundTag = 1;
 
+// What a mutex does when its owner locks it again: waits for ever (normal, as POSIX has it),
+// refuses (error-checking) or counts (recursive).
+enum class Kind { kNormal, kErrorCheck, kRecursive };
+
 struct LockSlot {
   volatile LONG inUse;
   SRWLOCK lock;
   CONDITION_VARIABLE condition;
   volatile DWORD owner;  // thread id while held
   LONG depth;            // nested holds by the owner (recursive mutexes)
-  bool recursive;
+  Kind kind;
 };
 
 // The runtime binds a handful (frame registration, exception buffer, thread-local storage,
@@ -45,14 +50,14 @@ struct LockSlot {
 constexpr int kSlots = 64;
 LockSlot g_slots[kSlots];
 
-LockSlot* NewSlot(bool recursive) {
+LockSlot* NewSlot(Kind kind) {
   for (LockSlot& slot : g_slots) {
     if (InterlockedCompareExchange(&slot.inUse, 1, 0) == 0) {
       InitializeSRWLock(&slot.lock);
       InitializeConditionVariable(&slot.condition);
       slot.owner = 0;
       slot.depth = 0;
-      slot.recursive = recursive;
+      slot.kind = kind;
       return &slot;
     }
   }
@@ -63,7 +68,7 @@ LockSlot* NewSlot(bool recursive) {
   slot->inUse = 1;
   InitializeSRWLock(&slot->lock);
   InitializeConditionVariable(&slot->condition);
-  slot->recursive = recursive;
+  slot->kind = kind;
   return slot;
 }
 
@@ -88,7 +93,9 @@ LockSlot* SlotOf(volatile intptr_t* word) {
   for (;;) {
     const intptr_t value = *word;
     if (IsBound(value)) return reinterpret_cast<LockSlot*>(value & ~kBoundTag);
-    LockSlot* slot = NewSlot(value == kRecursiveInitializer);
+    LockSlot* slot = NewSlot(value == kRecursiveInitializer    ? Kind::kRecursive
+                             : value == kErrorCheckInitializer ? Kind::kErrorCheck
+                                                               : Kind::kNormal);
     if (slot == nullptr) return nullptr;
     const intptr_t bound = reinterpret_cast<intptr_t>(slot) | kBoundTag;
     if (reinterpret_cast<intptr_t>(InterlockedCompareExchangePointer(
@@ -99,12 +106,21 @@ LockSlot* SlotOf(volatile intptr_t* word) {
   }
 }
 
-int Lock(LockSlot* slot) {
-  const DWORD self = GetCurrentThreadId();
-  if (slot->recursive && slot->owner == self) {
+// The owner locking again: 0 (counted), EDEADLK or EBUSY (refused); -1 when the lock is to be
+// taken (also a normal mutex's owner, who then waits as POSIX says it does).
+int LockAgain(LockSlot* slot, int refusal) {
+  if (slot->owner != GetCurrentThreadId()) return -1;
+  if (slot->kind == Kind::kRecursive) {
     ++slot->depth;
     return 0;
   }
+  return slot->kind == Kind::kErrorCheck ? refusal : -1;
+}
+
+int Lock(LockSlot* slot) {
+  const DWORD self = GetCurrentThreadId();
+  const int again = LockAgain(slot, EDEADLK);
+  if (again >= 0) return again;
   AcquireSRWLockExclusive(&slot->lock);
   slot->owner = self;
   slot->depth = 1;
@@ -221,6 +237,25 @@ void ReleaseThreadRuntime() {
 // that it runs after their destructors (which may still lock or use a key).
 __attribute__((constructor(101))) void RegisterRelease() { atexit(ReleaseThreadRuntime); }
 
+// A condition wait on a held mutex: the mutex's nested holds are put aside for the wait and
+// restored after it, as the thread has the lock again either way. ETIMEDOUT when the time ran out.
+int Wait(volatile intptr_t* cond, volatile intptr_t* mutex, DWORD milliseconds) {
+  LockSlot* condition = SlotOf(cond);
+  LockSlot* held = SlotOf(mutex);
+  if (condition == nullptr || held == nullptr) return ENOMEM;
+  if (held->owner != GetCurrentThreadId()) return EPERM;
+  const LONG depth = held->depth;
+  held->owner = 0;
+  held->depth = 0;
+  const DWORD lastError = GetLastError();
+  const bool woken = SleepConditionVariableSRW(&condition->condition, &held->lock, milliseconds, 0);
+  const bool timedOut = !woken && GetLastError() == ERROR_TIMEOUT;
+  SetLastError(lastError);
+  held->owner = GetCurrentThreadId();
+  held->depth = depth;
+  return timedOut ? ETIMEDOUT : 0;
+}
+
 }  // namespace
 
 void ThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept {
@@ -284,9 +319,8 @@ int pthread_once(pthread_once_t* once, void (*routine)()) {
 int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attr) {
   // The attribute's kind as the POSIX thread library numbers it: 0 normal, 1 error-checking,
   // 2 recursive.
-  constexpr unsigned kRecursiveKind = 2;
-  const bool recursive = attr != nullptr && (*attr & 3) == kRecursiveKind;
-  *mutex = recursive ? kRecursiveInitializer : kNormalInitializer;
+  const unsigned kind = attr != nullptr ? (*attr & 3) : 0;
+  *mutex = kind == 2 ? kRecursiveInitializer : kind == 1 ? kErrorCheckInitializer : kNormalInitializer;
   return 0;
 }
 
@@ -306,10 +340,8 @@ int pthread_mutex_trylock(pthread_mutex_t* mutex) {
   LockSlot* slot = SlotOf(mutex);
   if (slot == nullptr) return ENOMEM;
   const DWORD self = GetCurrentThreadId();
-  if (slot->recursive && slot->owner == self) {
-    ++slot->depth;
-    return 0;
-  }
+  const int again = LockAgain(slot, EBUSY);
+  if (again >= 0) return again;
   if (!TryAcquireSRWLockExclusive(&slot->lock)) return EBUSY;
   slot->owner = self;
   slot->depth = 1;
@@ -339,17 +371,21 @@ int pthread_cond_init(pthread_cond_t* cond, const pthread_condattr_t*) {
 int pthread_cond_destroy(pthread_cond_t* cond) { return pthread_mutex_destroy(cond); }
 
 int pthread_cond_wait(pthread_cond_t* cond, pthread_mutex_t* mutex) {
-  LockSlot* condition = SlotOf(cond);
-  LockSlot* held = SlotOf(mutex);
-  if (condition == nullptr || held == nullptr) return ENOMEM;
-  if (held->owner != GetCurrentThreadId()) return EPERM;
-  const LONG depth = held->depth;
-  held->owner = 0;
-  held->depth = 0;
-  SleepConditionVariableSRW(&condition->condition, &held->lock, INFINITE, 0);
-  held->owner = GetCurrentThreadId();
-  held->depth = depth;
-  return 0;
+  return Wait(cond, mutex, INFINITE);
+}
+
+// std::condition_variable's timed waits: until an absolute time of the system clock.
+int pthread_cond_timedwait(pthread_cond_t* cond, pthread_mutex_t* mutex, const struct timespec* until) {
+  if (until == nullptr || until->tv_nsec < 0 || until->tv_nsec >= 1000000000L) return EINVAL;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  // 100-nanosecond units since 1601; the POSIX epoch is 1970.
+  constexpr long long kEpochDifference = 116444736000000000LL;
+  const long long nowUnits = ((static_cast<long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) - kEpochDifference;
+  const long long untilUnits = static_cast<long long>(until->tv_sec) * 10000000LL + until->tv_nsec / 100;
+  const long long leftMs = untilUnits > nowUnits ? (untilUnits - nowUnits + 9999) / 10000 : 0;
+  // Longer than a DWORD of milliseconds (49 days) waits that long; a spurious wake-up is allowed.
+  return Wait(cond, mutex, leftMs >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(leftMs));
 }
 
 int pthread_cond_signal(pthread_cond_t* cond) {

@@ -27,7 +27,7 @@
 #include "bench/first_show.h"
 #include "bench/platform_floor.h"
 #include "bench/window_wait.h"
-#include "host/host_services.h"
+#include "player_api/host_services.h"
 #include "tests/common/test_files.h"
 #include "tips/tips_skin.h"
 #include "tips/upgrade_tips_wnd.h"

@@ -9,7 +9,7 @@ configure_file(${CMAKE_SOURCE_DIR}/res/component_version.h.in
 
 # The module: DllMain, the class factory and the exports. Compiled once, linked into the
 # component, its test build and the test program that runs the module in-process.
-add_library(component_module OBJECT ${CMAKE_SOURCE_DIR}/host/module.cpp)
+add_library(component_module OBJECT ${CMAKE_SOURCE_DIR}/server/module.cpp)
 target_link_libraries(component_module PUBLIC upgrade_host)
 
 # The component links only its own layers: a library from the reference host or the tests in its

@@ -10,7 +10,7 @@ endif()
 set(sample_root ${CMAKE_BINARY_DIR}/sample-${sample_arch})
 set(sample_include ${sample_root}/include)
 set(sample_exe ${CMAKE_BINARY_DIR}/bin/sample/CadenzaSample.exe)
-set(sample_headers ${CMAKE_SOURCE_DIR}/host/host_services.h ${CMAKE_SOURCE_DIR}/host/cadenza_common.h
+set(sample_headers ${CMAKE_SOURCE_DIR}/player_api/host_services.h ${CMAKE_SOURCE_DIR}/player_api/cadenza_common.h
     ${CMAKE_BINARY_DIR}/res/generated/res/Cadenza_Upgrade.h ${CMAKE_BINARY_DIR}/res/generated/res/Cadenza_Upgrade_i.c)
 file(GLOB sample_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sample/*.* ${CMAKE_SOURCE_DIR}/sample/toolchain/*.cmake)
 

@@ -47,8 +47,8 @@ INCLUDE_FILES = [
     ("include/Cadenza_Upgrade.idl", "src", "res/Cadenza_Upgrade.idl"),
     ("include/Cadenza_Upgrade.h", "gen", "res/generated/res/Cadenza_Upgrade.h"),
     ("include/Cadenza_Upgrade_i.c", "gen", "res/generated/res/Cadenza_Upgrade_i.c"),
-    ("include/host_services.h", "src", "host/host_services.h"),
-    ("include/cadenza_common.h", "src", "host/cadenza_common.h"),
+    ("include/host_services.h", "src", "player_api/host_services.h"),
+    ("include/cadenza_common.h", "src", "player_api/cadenza_common.h"),
 ]
 
 # The sample player's folder, shipped as it is in the tree: it builds against ../include.

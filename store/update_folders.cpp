@@ -1,4 +1,4 @@
-// Update data folder names and hex text.
+// Update data folder names.
 #include "store/update_folders.h"
 
 #include <windows.h>
@@ -14,11 +14,6 @@ namespace {
 constexpr wchar_t kUpdaterName[] = L"CadenzaUpdate";
 constexpr wchar_t kCurrentFolder[] = L".\\";
 constexpr UINT kMaxPathChars = 260;
-
-std::wstring FolderOf(const std::wstring& path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 
 // AppData\CadenzaUpdate\ + the hashed name of the updater's folder + backslash.
 std::wstring UpdateDataFolderFor(const std::wstring& updaterFolder) {
@@ -44,30 +39,6 @@ std::wstring GetAppDataFolder() {
   std::wstring folder = path;
   if (folder.back() != L'\\') folder += L'\\';
   return folder;
-}
-
-BOOL BytesToHexString(std::wstring& strOut, const BYTE* pData, UINT nLen) {
-  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  strOut.assign(static_cast<size_t>(nLen) * 2, L'0');
-  for (UINT i = 0; i < nLen; ++i) {
-    strOut[2 * i] = kDigits[pData[i] >> 4];
-    strOut[2 * i + 1] = kDigits[pData[i] & 0x0F];
-  }
-  return TRUE;
-}
-
-BOOL HexStringToBytes(BYTE* pOut, const std::wstring& strHex, UINT nCapacity) {
-  const size_t n = strHex.size();
-  if (n == 0 || n % 2 != 0 || n / 2 > nCapacity || pOut == nullptr) return FALSE;
-  auto isHex = [](wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
-  };
-  for (wchar_t c : strHex)
-    if (!isHex(c)) return FALSE;
-  auto value = [](wchar_t c) { return c >= L'a' ? c - L'a' + 10 : c >= L'A' ? c - L'A' + 10 : c - L'0'; };
-  for (size_t i = 0; i < n / 2; ++i)
-    pOut[i] = static_cast<BYTE>(16 * value(strHex[2 * i]) + value(strHex[2 * i + 1]));
-  return TRUE;
 }
 
 std::wstring GetMD5HexName(LPCWSTR pszText) {

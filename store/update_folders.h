@@ -1,17 +1,10 @@
-// The per-installation update data folder shared with the updater, its hashed name,
-// and the hex text form of byte arrays.
+// The per-installation update data folder shared with the updater, and its hashed name.
 #pragma once
 #include <windows.h>
 #include <string>
 
 // The user's application-data folder (created when missing), ending in a backslash; ".\" when unknown.
 std::wstring GetAppDataFolder();
-
-// Two upper-case hex digits per byte, high nibble first. Always TRUE.
-BOOL BytesToHexString(std::wstring& strOut, const BYTE* pData, UINT nLen);
-// Decodes hex text (either case) into pOut. FALSE, with nothing written, when the text is
-// empty, odd, holds a non-hex character, or needs more than nCapacity bytes.
-BOOL HexStringToBytes(BYTE* pOut, const std::wstring& strHex, UINT nCapacity);
 
 // 32 upper-case hex characters of the MD5 digest over the first L bytes (not 2L) of the
 // text's UTF-16LE form, L being its length in characters; empty for a null text or a failure.

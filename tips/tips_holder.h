@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
 
 // Posted to the window by a prompt from another thread; the description waits in the holder.
 inline constexpr UINT kPromptMessage = WM_APP + 1;

@@ -10,8 +10,8 @@
 
 #include <commctrl.h>
 
+#include "adapters/common_libraries.h"
 #include "base/call_barrier.h"
-#include "host/common_libraries.h"
 #include "tips/tips_skin.h"
 
 namespace {

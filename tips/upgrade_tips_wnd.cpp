@@ -6,7 +6,8 @@
 #include <new>
 #include <utility>
 
-#include "host/common_libraries.h"
+#include "adapters/common_libraries.h"
+#include "base/handles.h"
 #include "res/Cadenza_Upgrade.h"
 #include "tips/tips_holder.h"
 #include "tips/tips_skin.h"
@@ -137,11 +138,11 @@ BOOL CUpgradeTipsWnd::SetUpSkin() {
 
   const std::wstring strModule = common_libraries::GetExeFolder() + kUpgradeModuleName;
   const std::wstring strSkin = BuildTipsSkinDocument(strModule);
-  BSTR bstrScript = SysAllocString(kTipsSkinScript);
-  BSTR bstrSkin = SysAllocStringLen(strSkin.data(), static_cast<UINT>(strSkin.size()));
-  spSkinWnd->LoadSkin(m_hWnd, bstrSkin, bstrScript);
-  SysFreeString(bstrSkin);
-  SysFreeString(bstrScript);
+  const UniqueBstr bstrScript(SysAllocString(kTipsSkinScript));
+  const UniqueBstr bstrSkin(SysAllocStringLen(strSkin.data(), static_cast<UINT>(strSkin.size())));
+  if (!bstrScript || !bstrSkin) return FALSE;  // out of memory: an empty document would load no skin
+  // Its answer is not looked at: the window shows with what the skin engine made of the document.
+  spSkinWnd->LoadSkin(m_hWnd, bstrSkin.get(), bstrScript.get());
   m_spSettings = std::move(spSettings);
   m_spSkinWnd = std::move(spSkinWnd);
   ++m_nSkinGeneration;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
 #include "tips/rich_edit_control.h"
 #include "tips/window_base.h"
 
@@ -64,7 +64,8 @@ class CUpgradeTipsWnd : public WindowBase {
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);
 
   // Obtains the settings and skin window objects, binds and prepares this window and loads
-  // the skin. FALSE at the first step that fails, and nothing kept then.
+  // the skin. FALSE when an object cannot be obtained, binding or preparing fails, or the skin's
+  // texts cannot be allocated, and nothing kept then; what LoadSkin answers is not looked at.
   BOOL SetUpSkin();
   // After an answer: hides the window and posts the skin's tear-down (the skin engine's
   // event that brought the answer is still running).

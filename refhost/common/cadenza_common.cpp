@@ -1,5 +1,5 @@
 // CadenzaCommon.dll: the host's folder, the player's version, the host's strings and its logs.
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 
 #include <shlobj.h>
 #include <stdarg.h>

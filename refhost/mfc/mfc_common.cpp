@@ -8,7 +8,7 @@
 
 #include "refhost/mfc/mfc_lookalike.h"
 #define CADENZA_COMMON_BUILD
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 
 extern "C" char __ImageBase;
 

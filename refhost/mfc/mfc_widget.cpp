@@ -2,7 +2,7 @@
 // the same face and size as the GCC-built reference library chooses, handed out as a CFont*.
 #include "refhost/mfc/mfc_lookalike.h"
 #define CADENZA_WIDGET_BUILD
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 
 namespace {
 

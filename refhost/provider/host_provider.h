@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "host/host_services.h"
+#include "player_api/host_services.h"
 
 namespace refhost {
 

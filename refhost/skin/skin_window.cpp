@@ -11,7 +11,7 @@
 #include <new>
 
 #include "base/com_object.h"
-#include "host/host_services.h"
+#include "player_api/host_services.h"
 #include "refhost/host_call.h"
 #include "refhost/skin/skin_accessible.h"
 #include "refhost/skin/skin_document.h"

@@ -1,5 +1,5 @@
 // CadenzaWidget_MFC.dll: the host's normal user-interface font.
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 
 #include "base/handles.h"
 

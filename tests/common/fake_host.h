@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_services.h"
+#include "player_api/host_services.h"
 
 namespace testing_support {
 

@@ -50,7 +50,7 @@ for r in rows:
         doc_ops.setdefault(plain(r[0]), {})[plain(r[2])] = int(r[1])
 
 code_ops = {}
-header = read("host/host_services.h")
+header = read("player_api/host_services.h")
 for name, body in re.findall(r"CADENZA_HOST_INTERFACE\((\w+)\) : public IUnknown \{(.*?)\n\};", header, re.S):
     position, ops = 3, {}
     for line in body.splitlines():
@@ -197,7 +197,7 @@ doc_strings = {int(r[0]): plain(re.search(r"`[^`]+`", r[2]).group(0)) for r in r
                if len(r) == 3 and re.fullmatch(r"1[2-3]\d\d", r[0]) and "`" in r[2]}
 string_ids = dict((n, int(v)) for n, v in re.findall(r"#define (IDS_\w+) (\d+)", read("refhost/common/common_strings.h")))
 rc_texts = {string_ids[n]: t for n, t in re.findall(r'(IDS_\w+) "([^"]*)"', read("refhost/common/CadenzaCommon.rc"))}
-asked = {int(n) for n in re.findall(r"IDS_\w+ = (\d+);", read("host/common_libraries.h") + read("host/upgrade_host.cpp"))}
+asked = {int(n) for n in re.findall(r"IDS_\w+ = (\d+);", read("adapters/common_libraries.h") + read("server/upgrade_host.cpp"))}
 check(set(doc_strings) == asked, f"player strings: document {sorted(doc_strings)}, the component asks for {sorted(asked)}")
 check(doc_strings == rc_texts, f"player strings: document {doc_strings}, CadenzaCommon.rc {rc_texts}")
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "adapters/common_libraries.h"
 #include "base/folders.h"
-#include "host/common_libraries.h"
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"
 

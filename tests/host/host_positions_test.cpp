@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
 #include "res/Cadenza_Upgrade.h"
 #include "tests/common/slot_recorder.h"
 

@@ -12,7 +12,7 @@
 #include <wrl/client.h>
 
 #include "base/com_object.h"
-#include "host/upgrade_host.h"
+#include "server/upgrade_host.h"
 #include "tests/common/allocation_failure.h"
 #include "tests/common/component_loader.h"
 #include "tests/common/fake_host.h"

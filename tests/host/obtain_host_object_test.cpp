@@ -2,7 +2,7 @@
 // operation's result, and what happens to the object it returns.
 #include <gtest/gtest.h>
 
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
 #include "tests/common/slot_recorder.h"
 
 namespace {

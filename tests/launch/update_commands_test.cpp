@@ -265,18 +265,3 @@ TEST_F(UpdateCommandsTest, PullWithAnUpdaterElsewhereStillWritesTheDefaultFolder
   EXPECT_FALSE(FileExists(otherFolder + L"CadenzaUpdatePush.ini"));
   RemoveTree(otherFolder);
 }
-
-TEST(CreateFolderPath, CreatesEachMissingFolderThatEndsInABackslash) {
-  TempFolder root;
-  EXPECT_TRUE(CreateFolderPath(root / L"a\\b\\c\\"));
-  EXPECT_TRUE(FolderExists(root / L"a\\b\\c"));
-  EXPECT_TRUE(CreateFolderPath(root / L"a\\b\\c\\"));  // all there already
-  EXPECT_TRUE(CreateFolderPath(root / L"x\\leaf"));     // no trailing backslash: leaf not made
-  EXPECT_TRUE(FolderExists(root / L"x"));
-  EXPECT_FALSE(FolderExists(root / L"x\\leaf"));
-
-  ASSERT_TRUE(WriteBytes(root / L"file", "x"));
-  EXPECT_FALSE(CreateFolderPath(root / L"file\\sub\\"));
-  EXPECT_FALSE(FolderExists(root / L"file\\sub"));
-  EXPECT_FALSE(CreateFolderPath(L"\\\\server\\share\\folder\\"));  // empty first prefix
-}

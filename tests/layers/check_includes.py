@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Reads every quoted #include of the tree against the table of which folder may include what.
 
-The component's layers only point down: base <- store <- launch <- {tips, host}. The reference
-host stands beside the component and shares only base/, the record format of store/ and the
-declarations a player gets. Tests may use the component, the reference host and the kit in
-tests/common, but not another test folder. Exit 1, with one line per include, when an include
-breaks the table or names a file that does not exist.
+The component's layers only point down. Bottom first: base/; player_api/ (what is shipped to
+players); res/ (resources and the generated interface headers); store/; launch/; adapters/ (the
+component's adapters to the player); tips/; server/ (the COM server, on top). Each includes only
+folders named before it, so no two folders include each other; the check also reads that from the
+includes themselves. The reference host stands beside the component and shares only base/, the
+record format of store/ and the declarations a player gets. Tests may use the component, the
+reference host and the kit in tests/common, but not another test folder. Exit 1, with one line
+per include, when an include breaks the table or names a file that does not exist.
 
 Usage: check_includes.py ROOT [--expect-refused] [--pretend FILE:INCLUDE]...
   --pretend adds an include to FILE as if it were written there; with --expect-refused the
@@ -21,13 +24,10 @@ SKIPPED_FOLDERS = {'.git', '.ci', 'docs', 'scripts'}
 GENERATED = {'res/Cadenza_Upgrade.h', 'res/component_version.h', 'component_version.h', 'player_version.h'}
 
 # What a player gets: the service declarations and the common libraries' declarations.
-HOST_DECLARATIONS = ['host/host_services.h', 'host/cadenza_common.h']
-# What tips/ may take from host/: the player's declarations, the binding to the common libraries
-# and the providers per apartment.
-TIPS_FROM_HOST = HOST_DECLARATIONS + ['host/common_libraries.h', 'host/host_provider_cache.h']
+HOST_DECLARATIONS = ['player_api/host_services.h', 'player_api/cadenza_common.h']
 # The record format that the stand-in updater and the sample-record tool share with the component.
 STORE_FORMAT = ['store/']
-COMPONENT = ['base/', 'store/', 'launch/', 'host/', 'tips/', 'res/']
+COMPONENT = ['base/', 'player_api/', 'res/', 'store/', 'launch/', 'adapters/', 'tips/', 'server/']
 REFHOST = ['base/', 'res/', 'refhost/'] + STORE_FORMAT + HOST_DECLARATIONS
 
 # The sample player (sample/) is built from the package alone: besides its own files it includes
@@ -38,14 +38,17 @@ PACKAGE_INCLUDES = {'host_services.h', 'cadenza_common.h', 'Cadenza_Upgrade.h', 
 # ending in '/' allows a whole folder, any other a single file.
 RULES = [
     ('base/', ['base/']),
+    ('player_api/', ['player_api/']),
+    ('res/', ['res/']),
     ('store/', ['base/', 'store/']),
     ('launch/', ['base/', 'store/', 'launch/']),
-    ('tips/', ['base/', 'store/', 'launch/', 'tips/', 'res/'] + TIPS_FROM_HOST),
-    ('host/', ['base/', 'store/', 'launch/', 'host/', 'tips/', 'res/']),
-    ('res/', ['res/']),
+    ('adapters/', ['base/', 'player_api/', 'adapters/']),
+    # The tips window reaches the server only through COM (the IUpgradeHost it is handed).
+    ('tips/', ['base/', 'player_api/', 'res/', 'store/', 'launch/', 'adapters/', 'tips/']),
+    ('server/', COMPONENT),
     ('refhost/', REFHOST),
     # Built by another compiler for the Microsoft ABI, without the platform's headers.
-    ('refhost/mfc/', ['refhost/mfc/', 'host/cadenza_common.h']),
+    ('refhost/mfc/', ['refhost/mfc/', 'player_api/cadenza_common.h']),
     ('sample/', []),
     ('tests/common/', COMPONENT + REFHOST + ['tests/common/']),
     ('bench/', COMPONENT + REFHOST + ['tests/common/', 'bench/']),
@@ -113,7 +116,23 @@ def check(root, pretend):
                 faults.append('%s: no rule for this folder (add one to %s)' % (where, os.path.basename(__file__)))
             elif not allowed_by(target, rule[1]):
                 faults.append('%s: %s may not include "%s"' % (where, rule[0], target))
+    faults += mutual_includes(root, files)
     return len(files), faults
+
+
+def mutual_includes(root, files):
+    """Two folders that include each other (a circle the table would not show on its own)."""
+    edges = {}
+    for path in files:
+        if not os.path.exists(os.path.join(root, path)) or rule_for(path) is None:
+            continue
+        source = rule_for(path)[0]
+        for number, target in includes_of(root, path):
+            owner = rule_for(target)
+            if '/' in target and owner is not None and owner[0] != source:
+                edges.setdefault((source, owner[0]), '%s:%d' % (path, number))
+    return ['%s: %s and %s include each other (also %s)' % (where, a, b, edges[(b, a)])
+            for (a, b), where in sorted(edges.items()) if a < b and (b, a) in edges]
 
 
 def main(argv):

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/folders.h"
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 #include "tests/common/child_process.h"
 #include "tests/common/test_files.h"
 

@@ -7,13 +7,13 @@
 
 #include <string>
 
-#include "host/host_provider_cache.h"
-#include "refhost/provider/host_provider.h"
+#include "adapters/host_provider_cache.h"
 #include "base/folders.h"
+#include "refhost/provider/host_provider.h"
 #include "tests/common/allocation_failure.h"
 #include "tests/common/child_process.h"
-#include "tests/common/test_files.h"
 #include "tests/common/slot_recorder.h"
+#include "tests/common/test_files.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cwchar>
 #include <string>
 
-#include "host/cadenza_common.h"
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
+#include "player_api/cadenza_common.h"
 #include "refhost/provider/host_provider.h"
 
 namespace {

@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "host/host_services.h"
+#include "base/folders.h"
+#include "player_api/host_services.h"
 #include "refhost/skin/skin_bitmap.h"
 #include "refhost/skin/skin_document.h"
 #include "refhost/skin/skin_window.h"
-#include "base/folders.h"
 #include "tests/common/window_kit.h"
 #include "tips/tips_skin.h"
 

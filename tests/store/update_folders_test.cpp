@@ -1,9 +1,10 @@
-// Update data folder names, the MD5 name rule and hex text.
+// Update data folder names and the MD5 name rule.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <wincrypt.h>
 
 #include "base/folders.h"
+#include "base/text.h"
 #include "store/update_folders.h"
 #include "tests/common/test_files.h"
 
@@ -108,38 +109,4 @@ TEST(Folders, DefaultAndUpdaterFoldersAgreeForTheHostsOwnUpdater) {
   EXPECT_EQ(L'\\', fromModule.back());
   // Computing a name creates nothing.
   EXPECT_FALSE(FolderExists(fromModule));
-}
-
-TEST(HexText, EncodesAndDecodes) {
-  const BYTE bytes[] = {0x00, 0x0F, 0xA0, 0xFF};
-  std::wstring text = L"junk";
-  EXPECT_TRUE(BytesToHexString(text, bytes, 4));
-  EXPECT_EQ(L"000FA0FF", text);
-  EXPECT_TRUE(BytesToHexString(text, bytes, 0));
-  EXPECT_EQ(L"", text);
-
-  BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
-  std::wstring mixed = L"0a1B";
-  EXPECT_TRUE(HexStringToBytes(out, mixed, sizeof(out)));
-  EXPECT_EQ(L"0a1B", mixed);  // the caller's text is left as it was
-  EXPECT_EQ(0x0A, out[0]);
-  EXPECT_EQ(0x1B, out[1]);
-  EXPECT_EQ(0x55, out[2]);
-}
-
-TEST(HexText, RejectsBadTextWithoutWriting) {
-  BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
-  for (std::wstring bad : {L"ABC", L"", L"0G", L"12 4", L"0x12"}) {
-    EXPECT_FALSE(HexStringToBytes(out, bad, sizeof(out))) << Narrow(bad);
-  }
-  // More bytes than the buffer holds: rejected, nothing written past (or into) the buffer.
-  BYTE guarded[6] = {0x55, 0x55, 0x55, 0x55, 0xEE, 0xEE};
-  std::wstring tooLong = L"0102030405";
-  EXPECT_FALSE(HexStringToBytes(guarded, tooLong, 4));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(0x55, guarded[i]);
-  EXPECT_EQ(0xEE, guarded[4]);
-  std::wstring exact = L"01020304";
-  EXPECT_TRUE(HexStringToBytes(guarded, exact, 4));
-  EXPECT_EQ(0x04, guarded[3]);
-  EXPECT_EQ(0xEE, guarded[4]);
 }

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/folders.h"
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 #include "tests/common/window_kit.h"
 #include "tests/tips/tips_fixture.h"
 

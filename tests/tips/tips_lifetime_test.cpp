@@ -15,7 +15,7 @@
 
 #include "base/com_object.h"
 #include "base/this_module.h"
-#include "host/cadenza_common.h"
+#include "player_api/cadenza_common.h"
 #include "refhost/skin/skin_window.h"
 #include "tests/common/fake_host.h"
 #include "tests/common/window_kit.h"

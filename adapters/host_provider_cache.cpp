@@ -1,5 +1,5 @@
 // The host service providers kept per apartment, and obtaining a host object through one.
-#include "host/host_provider_cache.h"
+#include "adapters/host_provider_cache.h"
 
 #include <wrl/client.h>
 
@@ -34,7 +34,7 @@ HRESULT ObtainHostProvider(IHostServiceProvider*& cachedProvider) {
                                 IID_IHostServiceProvider, reinterpret_cast<void**>(&provider));
   if (FAILED(hr)) return hr;
   if (provider == nullptr) return E_FAIL;
-  cachedProvider = provider;  // kept for the life of the process, never released
+  cachedProvider = provider;  // the caller's reference from now on
   return S_OK;
 }
 
@@ -60,22 +60,22 @@ HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which
   return hr;
 }
 
-HostProviderCache::~HostProviderCache() {
-  for (Entry& entry : m_entries)
-    if (entry.thread != nullptr) CloseHandle(entry.thread);
-}
-
 void HostProviderCache::ForgetEndedThreads() {
   for (auto it = m_entries.begin(); it != m_entries.end();) {
-    if (it->thread != nullptr && WaitForSingleObject(it->thread, 0) == WAIT_OBJECT_0) {
+    if (it->thread && WaitForSingleObject(it->thread.get(), 0) == WAIT_OBJECT_0) {
       // Its apartment ended with the thread: a call would reach an object that has no
       // apartment any more, so the pointer is left as it is.
-      CloseHandle(it->thread);
       it = m_entries.erase(it);
     } else {
       ++it;
     }
   }
+}
+
+IHostServiceProvider* HostProviderCache::Find(APTTYPE kind, DWORD threadId) const {
+  for (const Entry& entry : m_entries)
+    if (entry.kind == kind && entry.threadId == threadId) return entry.provider;
+  return nullptr;
 }
 
 HRESULT HostProviderCache::Get(IHostServiceProvider** ppProvider) {
@@ -88,50 +88,41 @@ HRESULT HostProviderCache::Get(IHostServiceProvider** ppProvider) {
   {
     ExclusiveLock hold(m_lock);
     ForgetEndedThreads();
-    for (const Entry& entry : m_entries) {
-      if (entry.kind == kind && entry.threadId == threadId) {
-        *ppProvider = entry.provider;
-        return S_OK;
-      }
-    }
-    m_entries.reserve(m_entries.size() + 1);  // so that a new provider is never lost below
+    if ((*ppProvider = Find(kind, threadId)) != nullptr) return S_OK;
   }
 
-  // Created outside the lock: the host's factory runs code of its own.
-  IHostServiceProvider* provider = nullptr;
-  hr = ObtainHostProvider(provider);
+  // Created outside the lock: the host's factory runs code of its own. What is not kept below
+  // is released here, in its own apartment, which is this one.
+  Entry made{kind, threadId, UniqueKernelHandle(), nullptr};
+  Microsoft::WRL::ComPtr<IHostServiceProvider> provider;
+  hr = ObtainHostProvider(*provider.GetAddressOf());
   if (FAILED(hr)) return hr;
-  HANDLE thread = nullptr;
-  if (threadId != 0 && !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
-                                        &thread, SYNCHRONIZE, FALSE, 0)) {
-    const DWORD error = GetLastError();
-    provider->Release();  // in its own apartment, which is this one
-    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
-  }
-
-  IHostServiceProvider* kept = nullptr;
-  {
-    ExclusiveLock hold(m_lock);
-    for (const Entry& entry : m_entries)
-      if (entry.kind == kind && entry.threadId == threadId) kept = entry.provider;  // a quicker thread
-    if (kept == nullptr && m_entries.size() == m_entries.capacity()) {
-      try {
-        m_entries.reserve(m_entries.size() + 1);  // another apartment took the room made above
-      } catch (const std::bad_alloc&) {
-      }
+  if (threadId != 0) {
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                         SYNCHRONIZE, FALSE, 0)) {
+      const DWORD error = GetLastError();
+      return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
-    if (kept == nullptr && m_entries.size() < m_entries.capacity()) {
-      m_entries.push_back(Entry{kind, threadId, thread, provider});
-      kept = provider;
-    }
+    made.thread.reset(thread);
   }
-  if (kept != provider) {  // not kept: released in its own apartment, which is this one
-    if (thread != nullptr) CloseHandle(thread);
-    provider->Release();
-    if (kept == nullptr) return E_OUTOFMEMORY;
-  }
+  made.provider = provider.Get();
+  IHostServiceProvider* kept = Keep(std::move(made));
+  if (kept == nullptr) return E_OUTOFMEMORY;
+  if (kept == provider.Get()) provider.Detach();  // the entry's reference now
   *ppProvider = kept;
   return S_OK;
+}
+
+IHostServiceProvider* HostProviderCache::Keep(Entry&& made) {
+  ExclusiveLock hold(m_lock);
+  if (IHostServiceProvider* quicker = Find(made.kind, made.threadId)) return quicker;
+  try {
+    m_entries.push_back(std::move(made));  // on failure nothing is moved: `made` still owns all
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return m_entries.back().provider;
 }
 
 bool HostProviderCache::ReleaseForUnload() {
@@ -146,7 +137,6 @@ bool HostProviderCache::ReleaseForUnload() {
     for (auto it = m_entries.begin(); inApartment && it != m_entries.end(); ++it) {
       if (it->kind == kind && it->threadId == threadId) {
         release = it->provider;
-        if (it->thread != nullptr) CloseHandle(it->thread);
         m_entries.erase(it);
         break;
       }

@@ -1,16 +1,16 @@
 // The UpgradeHost object.
-#include "host/upgrade_host.h"
+#include "server/upgrade_host.h"
 
 #include <new>
 #include <utility>
 
 #include <wrl/client.h>
 
+#include "adapters/common_libraries.h"
+#include "adapters/host_provider_cache.h"
 #include "base/com_object.h"
-#include "host/common_libraries.h"
-#include "host/host_provider_cache.h"
-#include "host/module.h"
 #include "launch/update_commands.h"
+#include "server/module.h"
 #include "tips/upgrade_tips_wnd.h"
 
 namespace {

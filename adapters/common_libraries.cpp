@@ -1,13 +1,14 @@
 // The binding to the host's common libraries: finding them, looking up each function under its
 // Microsoft-decorated and its GCC-mangled names, and calling it in its own ABI.
-#include "host/common_libraries.h"
+#include "adapters/common_libraries.h"
 
 #include <cstddef>
 #include <new>
 #include <utility>
-#include <vector>
 
+#include "base/folders.h"
 #include "base/handles.h"
+#include "base/this_module.h"
 
 namespace common_libraries {
 namespace {
@@ -238,28 +239,6 @@ StringManager* MS_THISCALL OwnClone(StringManager* self) noexcept { return self;
 
 // ---- finding the libraries and their functions -----------------------------------------------
 
-// The folder of a module (NULL: the executable), ending in a backslash; empty on failure.
-std::wstring ModuleFolder(HMODULE module) {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) {
-      std::wstring path(buffer.data(), length);
-      const size_t slash = path.find_last_of(L'\\');
-      return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-HMODULE ComponentModule() {
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ComponentModule), &self);
-  return self;
-}
-
 // The module the process has loaded by that base name, used without a reference of ours (the
 // player keeps its libraries for its whole life); else the file in the component's folder,
 // else in the executable's, loaded by its full path with a reference of ours (loadedByUs).
@@ -271,7 +250,7 @@ HMODULE FindLibrary(const wchar_t* name, bool& loadedByUs, bool& searched) {
   HMODULE module = nullptr;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, name, &module)) return module;
   try {
-    const std::wstring folders[] = {ModuleFolder(ComponentModule()), ModuleFolder(nullptr)};
+    const std::wstring folders[] = {ModuleFolderOf(ThisModule()), ModuleFolderOf(nullptr)};
     for (size_t i = 0; i < 2; ++i) {
       if (folders[i].empty()) continue;
       if (i == 1 && CompareStringOrdinal(folders[0].c_str(), -1, folders[1].c_str(), -1, TRUE) == CSTR_EQUAL)
@@ -381,17 +360,15 @@ SRWLOCK g_lock = SRWLOCK_INIT;
 bool g_bound = false;
 Binding g_binding;
 
-// A binding made while memory ran out is used by the call that made it (with what it found) but
-// not kept: the next call binds again, so that a passing shortage never leaves the libraries
-// missing for the rest of the component's life.
+// A search cut short by an allocation failure binds nothing and is not kept: the call that ran
+// into it goes on without the libraries, and the next call binds again, so that a passing
+// shortage never leaves them missing for the rest of the component's life.
 void Bind() {
   Binding b;
   bool commonSearched = true, widgetSearched = true;
   b.common = FindLibrary(kCommonLibrary, b.commonLoadedByUs, commonSearched);
   b.widget = FindLibrary(kWidgetLibrary, b.widgetLoadedByUs, widgetSearched);
   if (!commonSearched || !widgetSearched) {
-    // A search cut short by an allocation failure: this call goes on without the libraries,
-    // and the next one searches again, so that a passing shortage does not lose them for good.
     if (b.commonLoadedByUs) FreeLibrary(b.common);
     if (b.widgetLoadedByUs) FreeLibrary(b.widget);
     return;

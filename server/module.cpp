@@ -1,13 +1,13 @@
 // Module object, module guard, class factory and the four exports.
-#include "host/module.h"
+#include "server/module.h"
 
 #include <new>
 
-#include "base/thread_runtime.h"
-#include "host/common_libraries.h"
+#include "adapters/common_libraries.h"
 #include "base/runtime_release.h"
-#include "host/upgrade_host.h"
+#include "base/thread_runtime.h"
 #include "res/Cadenza_Upgrade.h"
+#include "server/upgrade_host.h"
 
 CCadenza_UpgradeModule g_Module;
 

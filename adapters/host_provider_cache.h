@@ -5,17 +5,19 @@
 
 #include <vector>
 
-#include "host/host_services.h"
+#include "base/handles.h"
+#include "player_api/host_services.h"
 
 // The provider's creating operations, by their position in its method table.
 enum class HostObject { Settings = 4, AppControl = 10, SkinWindow = 11, UpgradeHost = 33 };
 
-// Creates the provider into `cachedProvider` when it is still NULL (nothing is cached on failure;
-// a cached pointer is never released). S_OK when a provider is cached.
+// Creates the provider into `cachedProvider` when it is still NULL (nothing is cached on failure).
+// The reference cached is the caller's to release; this never releases it. S_OK when a provider
+// is cached.
 HRESULT ObtainHostProvider(IHostServiceProvider*& cachedProvider);
 
 // Obtains one host object: creates the provider into `cachedProvider` when it is still NULL
-// (nothing is cached on failure; the pointer is never released), calls the creating operation,
+// (as ObtainHostProvider does; the pointer is not released here), calls the creating operation,
 // and queries what it returned for `riid` into *ppv. The result is the creating operation's
 // HRESULT (or the provider's creation failure); callers treat a failure and a NULL *ppv alike.
 HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which, REFIID riid,
@@ -35,7 +37,7 @@ HRESULT ObtainHostObject(IHostServiceProvider*& cachedProvider, HostObject which
 class HostProviderCache {
  public:
   HostProviderCache() = default;
-  ~HostProviderCache();  // forgets the providers without calling them (also under the loader lock)
+  ~HostProviderCache() = default;  // forgets the providers without calling them (also under the loader lock)
   HostProviderCache(const HostProviderCache&) = delete;
   HostProviderCache& operator=(const HostProviderCache&) = delete;
 
@@ -53,11 +55,16 @@ class HostProviderCache {
   struct Entry {
     APTTYPE kind;    // single-threaded, multithreaded or neutral
     DWORD threadId;  // a single-threaded apartment's thread; 0 for the process-wide apartments
-    HANDLE thread;   // that thread, to notice its end (NULL for the process-wide apartments)
-    IHostServiceProvider* provider;
+    UniqueKernelHandle thread;  // that thread, to notice its end (none for the process-wide ones)
+    IHostServiceProvider* provider;  // the entry's reference
   };
-  // Drops the entries of threads that have ended; their providers are not called.
+  // Under the lock: drops the entries of threads that have ended; their providers are not called.
   void ForgetEndedThreads();
+  // Under the lock: the provider kept for an apartment, or NULL.
+  IHostServiceProvider* Find(APTTYPE kind, DWORD threadId) const;
+  // The provider the apartment of `made` keeps: a quicker thread's of the same apartment (then
+  // `made` is left as it was), else `made`'s once it is kept. NULL when there is no room for it.
+  IHostServiceProvider* Keep(Entry&& made);
 
   SRWLOCK m_lock = SRWLOCK_INIT;
   std::vector<Entry> m_entries;
