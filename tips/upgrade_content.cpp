@@ -2,11 +2,11 @@
 // is the measuring device: the kept text with the separator and the show-more link appended is
 // put into it, and the cut moves (from a guess where the last visible line ends, in growing
 // steps, then halving) until the control reports no more lines than the content area shows,
-// with the link whole on the last of them. Only a
-// bounded prefix of the description is ever put into the control to measure, so the cost does
-// not depend on how much text lies beyond the fold.
+// with the link whole on the last of them. Only a bounded prefix of the description is ever put
+// into the control to measure, so the cost does not depend on how much text lies beyond the fold.
 #include <algorithm>
 
+#include "base/largest_fitting.h"
 #include "tips/upgrade_tips_wnd.h"
 
 namespace {
@@ -92,97 +92,91 @@ bool CUpgradeTipsWnd::FitsWithLink(const std::wstring& strText, int nLines) cons
          m_ctrlContent.LineFromChar(nEnd - nLink) == m_ctrlContent.LineFromChar(nEnd - 1);
 }
 
+namespace {
+
+// The control shows its scroll bar only while its text is taller than the area, and wraps
+// narrower then; every measurement is made without it, at the width that the folded text,
+// which is never taller than the area, is shown at.
+class ScrollBarOff {
+ public:
+  explicit ScrollBarOff(const RichEditControl& control) : control_(control) {
+    control_.Send(EM_SHOWSCROLLBAR, SB_VERT, FALSE);
+  }
+  ~ScrollBarOff() { control_.Send(EM_SHOWSCROLLBAR, SB_VERT, TRUE); }
+  ScrollBarOff(const ScrollBarOff&) = delete;
+  ScrollBarOff& operator=(const ScrollBarOff&) = delete;
+
+ private:
+  const RichEditControl& control_;
+};
+
+}  // namespace
+
 void CUpgradeTipsWnd::SetContent(const std::wstring& strContent) {
   if (strContent.empty()) return;
   m_strContent = Bounded(strContent, kMostShownChars);
-  // The control shows its scroll bar only while its text is taller than the area, and wraps
-  // narrower then; every measurement is made without it, at the width that the folded text,
-  // which is never taller than the area, is shown at.
-  struct ScrollBarOff {
-    const RichEditControl& control;
-    explicit ScrollBarOff(const RichEditControl& c) : control(c) {
-      control.Send(EM_SHOWSCROLLBAR, SB_VERT, FALSE);
-    }
-    ~ScrollBarOff() { control.Send(EM_SHOWSCROLLBAR, SB_VERT, TRUE); }
-  } scrollBarOff(m_ctrlContent);
-
-  // Measure a prefix of the description, longer only while it fits and more follows.
-  size_t nMeasured = SnapDown(strContent, std::min(strContent.size(), kFirstMeasuredChars));
+  ScrollBarOff scrollBarOff(m_ctrlContent);
   int nCount = 0;
+  const std::wstring strMeasured = MeasurePrefix(strContent, nCount);
+  if (nCount == 0) return;  // no control
+  const int nLines = VisibleLines(nCount);
+  if (nCount <= kVisibleLines) m_ctrlContent.SetWindowText(strMeasured);
+  size_t nHidden = 0, nLastLine = 0;
+  if (!FindFirstHiddenLine(strContent, strMeasured, nCount, nLines, nHidden, nLastLine))
+    return;  // shown whole
+  FoldAt(strContent, nHidden, nLastLine, nLines);
+  MarkLink();
+}
+
+// A prefix of the description, longer only while it fits and more follows; nCount is the
+// number of lines the control makes of it (0: no control).
+std::wstring CUpgradeTipsWnd::MeasurePrefix(const std::wstring& strContent, int& nCount) const {
+  size_t nMeasured = SnapDown(strContent, std::min(strContent.size(), kFirstMeasuredChars));
   for (;;) {
     m_ctrlContent.SetWindowText(strContent.substr(0, nMeasured));
     nCount = m_ctrlContent.GetLineCount();
-    if (nCount == 0) return;  // no control
-    if (nCount > kVisibleLines || nMeasured == strContent.size() || nMeasured >= kMostMeasuredChars)
-      break;
+    if (nCount == 0 || nCount > kVisibleLines || nMeasured == strContent.size() ||
+        nMeasured >= kMostMeasuredChars)
+      return strContent.substr(0, nMeasured);
     nMeasured = SnapDown(strContent, std::min({strContent.size(), nMeasured * 4, kMostMeasuredChars}));
   }
-  const std::wstring strMeasured = strContent.substr(0, nMeasured);
-  const int nLines = VisibleLines(nCount);
-  if (nCount <= kVisibleLines) m_ctrlContent.SetWindowText(strMeasured);
+}
 
-  // Where the first hidden line starts; a description that fits stays whole, unless a line
-  // break follows its last visible line (an empty line after it is more text too).
-  size_t nHidden = nMeasured;
+// With the measured prefix in the control: where the first hidden line starts (nHidden) and
+// where the last visible one does (nLastLine). False when the description is shown whole: it
+// fits, and no line break follows its last visible line (an empty line after it is more text).
+bool CUpgradeTipsWnd::FindFirstHiddenLine(const std::wstring& strContent, const std::wstring& strMeasured,
+                                          int nCount, int nLines, size_t& nHidden, size_t& nLastLine) const {
+  nHidden = strMeasured.size();
   if (nCount > nLines) {
     nHidden = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nLines));
-  } else if (nMeasured == strContent.size()) {
+  } else if (strMeasured.size() == strContent.size()) {
     const size_t nLast = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nCount - 1));
-    if (nCount < nLines || strContent.find(kLineBreak, nLast) == std::wstring::npos) return;
+    if (nCount < nLines || strContent.find(kLineBreak, nLast) == std::wstring::npos) return false;
   }
-  const size_t nLastLine = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nLines - 1));
+  nLastLine = IndexOfPosition(strMeasured, m_ctrlContent.LineIndex(nLines - 1));
+  return true;
+}
 
-  // The last visible line ended by a line break keeps all its text when the link fits after it.
-  if (EndsWithLineBreak(strContent, nHidden) &&
-      FitsWithLink(strContent.substr(0, nHidden - 2) + kLinkText, nLines)) {
-    MarkLink();
-    return;
-  }
+// Leaves the folded text in the control: the visible lines whole with the link after them when
+// the last one ends in a line break and the link fits there; otherwise the longest cut after
+// which the separator and the link fit. The first guess gives the tail as many characters as
+// it has at the end of the last visible line.
+void CUpgradeTipsWnd::FoldAt(const std::wstring& strContent, size_t nHidden, size_t nLastLine, int nLines) const {
+  const bool bLineBreak = EndsWithLineBreak(strContent, nHidden);
+  if (bLineBreak && FitsWithLink(strContent.substr(0, nHidden - 2) + kLinkText, nLines)) return;
 
-  // Otherwise the longest cut after which the separator and the link fit. The first guess
-  // gives the tail as many characters as it has at the end of the last visible line; from
-  // there the search steps up or down in growing steps until it brackets the cut, then halves.
   const std::wstring strTail = kSeparator + kLinkText;
   size_t nTried = std::wstring::npos;  // the cut whose text the control holds
   auto fits = [&](size_t nCut) {
     nTried = SnapDown(strContent, nCut);
     return FitsWithLink(strContent.substr(0, nTried) + strTail, nLines);
   };
-  size_t nLow = 0;  // the last resort: the separator and the link alone
-  size_t nHigh = EndsWithLineBreak(strContent, nHidden) ? nHidden - 2 : nHidden;
+  const size_t nHigh = bLineBreak ? nHidden - 2 : nHidden;
   const size_t nGuess = std::min(nHigh, std::max(nLastLine, nHidden > strTail.size() ? nHidden - strTail.size() : 0));
-  if (nGuess > 0 && fits(nGuess)) {
-    nLow = nGuess;
-    for (size_t nStep = 1; nLow < nHigh; nStep *= 2) {
-      const size_t nNext = std::min(nHigh, nLow + nStep);
-      if (!fits(nNext)) {
-        nHigh = nNext - 1;
-        break;
-      }
-      nLow = nNext;
-    }
-  } else if (nGuess > 0) {
-    nHigh = nGuess - 1;
-    for (size_t nStep = 1; nStep < nGuess; nStep *= 2) {
-      const size_t nNext = nGuess - nStep;
-      if (fits(nNext)) {
-        nLow = nNext;
-        break;
-      }
-      nHigh = nNext - 1;
-    }
-  }
-  while (nLow < nHigh) {
-    const size_t nMiddle = nLow + (nHigh - nLow + 1) / 2;
-    if (fits(nMiddle)) {
-      nLow = nMiddle;
-    } else {
-      nHigh = nMiddle - 1;
-    }
-  }
-  if (nTried != SnapDown(strContent, nLow))
-    m_ctrlContent.SetWindowText(strContent.substr(0, SnapDown(strContent, nLow)) + strTail);
-  MarkLink();
+  // The last resort, 0: the separator and the link alone.
+  const size_t nCut = SnapDown(strContent, LargestFitting(0, nHigh, nGuess, fits));
+  if (nTried != nCut) m_ctrlContent.SetWindowText(strContent.substr(0, nCut) + strTail);
 }
 
 // The link is the text's last four characters. Positions are the control's own, in which a

@@ -58,7 +58,11 @@ class CUpgradeTipsWnd : public WindowBase {
   void ShowKeyFocus(bool bShow);
   bool HasLink() const;
   // The fold's steps (upgrade_content.cpp).
+  std::wstring MeasurePrefix(const std::wstring& strContent, int& nCount) const;
   int VisibleLines(int nCount) const;
+  bool FindFirstHiddenLine(const std::wstring& strContent, const std::wstring& strMeasured, int nCount,
+                           int nLines, size_t& nHidden, size_t& nLastLine) const;
+  void FoldAt(const std::wstring& strContent, size_t nHidden, size_t nLastLine, int nLines) const;
   bool FitsWithLink(const std::wstring& strText, int nLines) const;
   void MarkLink() const;
   LRESULT OnSkinEvent(WPARAM wParam, LPARAM lParam);

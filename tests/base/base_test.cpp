@@ -7,6 +7,7 @@
 #include "base/com_object.h"
 #include "base/folders.h"
 #include "base/handles.h"
+#include "base/largest_fitting.h"
 #include "base/text.h"
 #include "tests/common/test_files.h"
 
@@ -126,6 +127,41 @@ TEST(ModuleFolder, IsTheWholeFolderAlsoBelowALongPath) {
   ASSERT_NE(nullptr, module) << GetLastError();
   EXPECT_EQ(deep, ModuleFolderOf(module));
   FreeLibrary(module);
+}
+
+TEST(LargestFitting, FindsTheLastFittingValueFromAnyGuessNeverTryingTheLowest) {
+  for (size_t low = 0; low < 3; ++low) {
+    for (size_t high = low; high < 40; ++high) {
+      for (size_t answer = low; answer <= high; ++answer) {
+        for (size_t guess = 0; guess <= high + 2; ++guess) {
+          bool triedOutside = false;
+          auto fits = [&](size_t n) {
+            triedOutside = triedOutside || n <= low || n > high;
+            return n <= answer;
+          };
+          ASSERT_EQ(answer, LargestFitting(low, high, guess, fits))
+              << "low " << low << " high " << high << " guess " << guess;
+          ASSERT_FALSE(triedOutside) << "low " << low << " high " << high << " guess " << guess;
+        }
+      }
+    }
+  }
+}
+
+TEST(LargestFitting, AnAnswerNearTheGuessCostsFewTriesInAWideRange) {
+  // The fold's case: tens of thousands of possible cuts, the answer a few characters off.
+  for (size_t offset : {0u, 1u, 5u, 30u}) {
+    for (bool above : {true, false}) {
+      const size_t guess = 20000, answer = above ? guess + offset : guess - offset;
+      int tries = 0;
+      auto fits = [&](size_t n) {
+        ++tries;
+        return n <= answer;
+      };
+      EXPECT_EQ(answer, LargestFitting(0, 65536, guess, fits));
+      EXPECT_LE(tries, 13) << "offset " << offset << (above ? " above" : " below");
+    }
+  }
 }
 
 // An object answering IPersistStream and the IPersist it derives from, counting its deletion.
