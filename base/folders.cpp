@@ -16,18 +16,20 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-std::wstring ModuleFolderOf(HMODULE module) {
+std::wstring ModulePathOf(HMODULE module) {
   // The name is cut to the buffer when it does not fit (and then may lack its terminator), so the
   // buffer grows until the whole name fits.
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return std::wstring();
-    if (length < buffer.size()) return FolderOf(std::wstring(buffer.data(), length));
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
     if (buffer.size() >= kLongestPath) return std::wstring();
     buffer.resize(buffer.size() * 2);
   }
 }
+
+std::wstring ModuleFolderOf(HMODULE module) { return FolderOf(ModulePathOf(module)); }
 
 std::wstring GetModuleFolder() {
   std::wstring folder = ModuleFolderOf(nullptr);

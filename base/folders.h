@@ -7,6 +7,9 @@
 // The folder part of a path, up to and with its last backslash; empty when it has none.
 std::wstring FolderOf(const std::wstring& path);
 
+// Full path of a module (NULL: the process's executable), however long; empty when it cannot be read.
+std::wstring ModulePathOf(HMODULE module);
+
 // Folder of a module (NULL: the process's executable), ending in a backslash, however long the
 // path; empty when the module's file name cannot be read.
 std::wstring ModuleFolderOf(HMODULE module);

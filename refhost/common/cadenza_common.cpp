@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "base/folders.h"
+#include "base/this_module.h"
 
 namespace {
 
@@ -19,17 +20,6 @@ constexpr wchar_t kAppVersionVariable[] = L"CADENZA_APP_VERSION";
 constexpr wchar_t kLogFolderVariable[] = L"CADENZA_LOG_FOLDER";
 // The log folder below the user's local application data when no override is set.
 constexpr wchar_t kLogSubfolder[] = L"Cadenza\\Log\\";
-
-// Full path of the module (NULL: the process's executable); empty on failure.
-std::wstring ModulePath(HMODULE module) {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
-    buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
-  }
-}
 
 // Value of an environment variable; false when it is not set.
 bool ReadEnvironment(const wchar_t* name, std::wstring& value) {
@@ -183,7 +173,7 @@ DWORD GetAppVersion() noexcept {
     std::wstring text;
     DWORD version = 0;
     if (ReadEnvironment(kAppVersionVariable, text) && ParseVersion(text, version)) return version;
-    std::wstring exe = ModulePath(nullptr);
+    std::wstring exe = ModulePathOf(nullptr);
     return exe.empty() ? 0 : VersionFromResource(exe);
   } catch (const std::bad_alloc&) {
     return 0;
@@ -192,7 +182,7 @@ DWORD GetAppVersion() noexcept {
 
 std::wstring GetExeFolder() noexcept {
   try {
-    std::wstring path = ModulePath(nullptr);
+    std::wstring path = ModulePathOf(nullptr);
     size_t slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos) return std::wstring();
     path.resize(slash + 1);
@@ -205,7 +195,7 @@ std::wstring GetExeFolder() noexcept {
 int LoadStringW(UINT nID, std::wstring& strTarget) noexcept {
   // A string table resource holds blocks of 16 texts: block id/16 + 1, each text a length
   // word followed by that many characters.
-  HMODULE module = reinterpret_cast<HMODULE>(&__ImageBase);
+  HMODULE module = ThisModule();
   HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW((nID >> 4) + 1),
                                 MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
   if (found == nullptr) return 0;

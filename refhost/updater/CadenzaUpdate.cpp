@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "base/folders.h"
+#include "base/text.h"
 #include "refhost/updater/updater_log.h"
 #include "store/db_operation.h"
 #include "store/push_update_info.h"
-#include "base/text.h"
 #include "store/update_folders.h"
 
 namespace {
-
-std::wstring OwnPath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return std::wstring();
-    if (n < path.size()) return std::wstring(path.data(), n);
-    path.resize(path.size() * 2);
-  }
-}
 
 // The pull request as the component left it, one key=value per key, separated by "; ".
 std::wstring ReadPushRequest(const std::wstring& folder) {
@@ -69,7 +59,7 @@ int wmain() {
   for (int i = 1; argv != nullptr && i < argc; ++i) args.emplace_back(argv[i]);
   if (argv != nullptr) LocalFree(argv);
 
-  const std::wstring folder = GetUpdateDataFolder(OwnPath().c_str());
+  const std::wstring folder = GetUpdateDataFolder(ModulePathOf(nullptr).c_str());
   CreateFolderPath(folder);
 
   std::wstring mode = Classify(args);

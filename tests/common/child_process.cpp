@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/folders.h"
 #include "base/handles.h"
 
 namespace testing_support {
@@ -47,15 +48,7 @@ DWORD RunChild(const std::wstring& commandLine, const ChildOptions& options) {
   return code;
 }
 
-std::wstring ThisProgramPath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return std::wstring();
-    if (n < path.size()) return std::wstring(path.data(), n);
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring ThisProgramPath() { return ModulePathOf(nullptr); }
 
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options) {
   if (options.application.empty()) options.application = program;

@@ -148,7 +148,7 @@ with tempfile.TemporaryDirectory() as scratch:
         source.write_text(f"// {name}.cpp\n" + code, encoding="utf-8")
         define = "CADENZA_COMMON_BUILD" if name == "CadenzaCommon" else "CADENZA_WIDGET_BUILD"
         made = subprocess.run([compiler, "-std=c++20", "-O2", "-Wall", "-Werror", "-shared", "-DUNICODE",
-                               "-D_UNICODE", f"-D{define}", f"-I{root / 'host'}", "-static", "-o", str(built),
+                               "-D_UNICODE", f"-D{define}", f"-I{root / 'player_api'}", "-static", "-o", str(built),
                                str(source), "-lgdi32"], capture_output=True, text=True)
         check(made.returncode == 0, f"section 5's {name}.cpp does not compile: {made.stderr.strip()[:600]}")
         if made.returncode == 0:
