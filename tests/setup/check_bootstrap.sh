@@ -25,7 +25,7 @@ play() {
   for f in "$@"; do printf '%s\n' "${f#*=}" > "$FAKE_APT_STATE/${f%%=*}"; done
   out=$(CADENZA_APT_GET="$root/tests/setup/fake_apt.sh apt-get" CADENZA_DPKG="$root/tests/setup/fake_apt.sh dpkg" \
         CADENZA_DPKG_QUERY="$root/tests/setup/fake_apt.sh dpkg-query" CADENZA_LD_LINUX_32="$loader" \
-        CADENZA_APT_PAUSE=0 CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" "$root/scripts/bootstrap" 2>&1)
+        CADENZA_APT_TRIES=3 CADENZA_APT_PAUSE=0 CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" "$root/scripts/bootstrap" 2>&1)
   rc=$?
 }
 has() { grep -qxF "$1" "$FAKE_APT_STATE/installed"; }
