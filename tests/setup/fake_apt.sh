@@ -12,8 +12,15 @@ state="${FAKE_APT_STATE:?}"
 tool="$1"
 shift
 echo "$tool $*" >> "$state/calls"
-touch "$state/installed" "$state/arches"
-listed() { grep -qxF "$1" "$state/$2" 2>/dev/null; }
+: >> "$state/installed"
+: >> "$state/arches"
+# listed NAME FILE: NAME is a line of FILE (without a process: bootstrap calls this script often).
+listed() {
+  local line
+  [ -f "$state/$2" ] || return 1
+  while IFS= read -r line; do [ "$line" = "$1" ] && return 0; done < "$state/$2"
+  return 1
+}
 
 case "$tool" in
   dpkg-query)
