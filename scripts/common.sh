@@ -33,17 +33,28 @@ cadenza_build() {
 }
 
 # 32-bit Windows programs run only when the kernel executes 32-bit Linux programs and 32-bit
-# Wine (wine32:i386, its loader /usr/lib/wine/wine) is installed. Prints why not, and fails.
+# Wine (wine32:i386, its loader /usr/lib/wine/wine) is installed. Prints why not, and fails: with
+# 1 where the kernel does not execute them (the 32-bit suite is not expected to run here), with 2
+# where the 32-bit half of the set-up is missing (it should have run; scripts/bootstrap's reason
+# is added when it left one in CADENZA_BOOTSTRAP_X86_NOTE). CADENZA_LD_LINUX_32 and
+# CADENZA_WINE32_LOADER replace the two paths in tests.
 cadenza_can_run_x86() {
-  if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  local loader="${CADENZA_LD_LINUX_32:-/lib/ld-linux.so.2}" note="${CADENZA_BOOTSTRAP_X86_NOTE:-}" why
+  if [ ! -e "$loader" ]; then
+    why="the 32-bit C library (libc6:i386) is not installed"
+  elif ! "$loader" --version >/dev/null 2>&1; then
     echo "this machine's kernel does not execute 32-bit Linux programs, so 32-bit Wine cannot run"
     return 1
+  elif [ ! -x "${CADENZA_WINE32_LOADER:-/usr/lib/wine/wine}" ]; then
+    why="32-bit Wine (wine32:i386) is not installed"
+  else
+    return 0
   fi
-  if [ ! -x /usr/lib/wine/wine ]; then
-    echo "32-bit Wine (wine32:i386) is not installed"
-    return 1
+  if [ -n "$note" ] && [ -s "$note" ]; then
+    why="$why; scripts/bootstrap: $(cat "$note")"
   fi
-  return 0
+  echo "$why"
+  return 2
 }
 
 # cadenza_prepare_prefix BUILD: makes BUILD/wineprefix when it is missing, and makes it again

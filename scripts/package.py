@@ -10,12 +10,16 @@ Cadenza_Upgrade-VERSION/: x64/ and x86/ (the component, its type library, the re
 and the reference stand-ins of the player that must lie beside it), include/, sample/ (the sample
 player's sources, its CMakeLists.txt and its clang toolchain files), the host contract, the tips
 window's pictures at 96 and 144 DPI, README.txt and SHA256SUMS (sha256sum format, every other
-file of the package).
+file of the package). The ZIP is the same for the same commit: its entries are sorted and carry
+the commit's time (SOURCE_DATE_EPOCH when set), and its README names the commit.
 """
 import argparse
 import hashlib
+import os
 import struct
+import subprocess
 import sys
+import time
 import zipfile
 from pathlib import Path
 
@@ -145,6 +149,42 @@ The 32-bit player takes the same steps with x86\\ and the i686 compiler.
 """.split("\n")
 
 
+# The earliest time a ZIP entry can carry (1980-01-01 00:00:00): outside git, with no
+# SOURCE_DATE_EPOCH, every entry gets it.
+ZIP_EPOCH = 315532800
+
+
+def git(*args):
+    """The output of a git command in the source tree, or None outside git."""
+    try:
+        done = subprocess.run(["git", "-C", str(ROOT), *args], capture_output=True, text=True, check=True)
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    return done.stdout.strip()
+
+
+def source_date_epoch():
+    """The time every entry carries: SOURCE_DATE_EPOCH, else the commit's time, else ZIP_EPOCH."""
+    given = os.environ.get("SOURCE_DATE_EPOCH", "").strip()
+    if given:
+        return max(int(given), ZIP_EPOCH)
+    commit_time = git("log", "-1", "--format=%ct")
+    if commit_time:
+        return max(int(commit_time), ZIP_EPOCH)
+    print("package.py: not in git and no SOURCE_DATE_EPOCH: the entries carry 1980-01-01", file=sys.stderr)
+    return ZIP_EPOCH
+
+
+def source_commit():
+    """The commit the package is made from, as the package README names it."""
+    commit = git("rev-parse", "HEAD")
+    if not commit:
+        return "not known (made outside git)"
+    if git("status", "--porcelain", "--untracked-files=no"):
+        return f"{commit}, with changes not committed"
+    return commit
+
+
 def built_file(build, name):
     if name.endswith(".tlb"):
         return build / "res" / "generated" / "res" / name
@@ -161,10 +201,12 @@ def file_version(dll):
     return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
 
 
-def readme(version):
+def readme(version, commit):
     lines = [
         f"Cadenza_Upgrade {version}",
         "=" * len(f"Cadenza_Upgrade {version}"),
+        "",
+        f"Made from commit {commit}.",
         "",
         "The upgrade component of the Cadenza player, for 64-bit (x64/) and 32-bit (x86/) players.",
         "Start with host-contract.md: what your player provides, the threading rules, registration,",
@@ -202,6 +244,16 @@ def readme(version):
         "",
         "Check the files: sha256sum -c SHA256SUMS (in this folder).",
         "",
+        "Check that the package is made from the commit named above: the same commit makes the same",
+        "ZIP, byte for byte (no file carries a build time or a build path; the entries are sorted and",
+        "carry the commit's time). In a clone of the repository at that commit, on Debian 12 with the",
+        "packages its bootstrap script installs, its package command (the repository README's",
+        "Commands section names both) makes this ZIP again: compare the two with cmp, or the new one's",
+        "sha256sum with the .zip.sha256 published beside this ZIP. Another version of the compiler,",
+        "linker or widl makes other bytes, so use Debian 12's packages as bootstrap installs them.",
+        "SOURCE_DATE_EPOCH, when set, replaces the commit's time in the entries; set it",
+        "only to remake a package that was made with it.",
+        "",
     ]
     lines += FIRST_HOUR
     return "\r\n".join(lines)
@@ -230,7 +282,7 @@ def make(x64, x86, out):
     entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
     for name, source, _ in PICTURES:
         entries[name] = (ROOT / source).read_bytes()
-    entries["README.txt"] = readme(version).encode("utf-8")
+    entries["README.txt"] = readme(version, source_commit()).encode("utf-8")
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in sorted(entries.items()))
     entries["SHA256SUMS"] = sums.encode("ascii")
 
@@ -238,10 +290,13 @@ def make(x64, x86, out):
     out = Path(out)
     out.mkdir(parents=True, exist_ok=True)
     zip_path = out / f"{top}.zip"
+    # The same entries in the same order with the same times and attributes, whoever makes it when.
+    date_time = time.gmtime(source_date_epoch())[:6]
     with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as archive:
         for path, data in sorted(entries.items()):
-            info = zipfile.ZipInfo(f"{top}/{path}", date_time=(2026, 1, 1, 0, 0, 0))
+            info = zipfile.ZipInfo(f"{top}/{path}", date_time=date_time)
             info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 3  # Unix, so that external_attr holds the mode on every platform
             info.external_attr = 0o644 << 16
             archive.writestr(info, data)
     digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()

@@ -53,7 +53,8 @@ if(NOT CMAKE_BINARY_DIR MATCHES "CMakeFiles")  # not again for each compiler che
     endif()
   endforeach()
 endif()
+# /Brepro: no link time in the program, so that one source makes the same file.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-Xlinker /libpath:${libraries} -Xlinker /entry:SampleStartup -Xlinker /nodefaultlib -Wno-unused-command-line-argument ${machine}")
+    "-Xlinker /libpath:${libraries} -Xlinker /entry:SampleStartup -Xlinker /nodefaultlib -Xlinker /Brepro -Wno-unused-command-line-argument ${machine}")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lkernel32 -lmsvcrt" CACHE STRING "what every program links")
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

@@ -11,8 +11,12 @@
 # Install) reaches the updater, a player with the contract's example libraries (built from the
 # package) prompts, in a font with CJK glyphs, and logs, the sample player built from the
 # package's sample/ and include/ alone (both architectures, by clang for the Microsoft target)
-# prompts, and after unregistering the player can no longer create the object.
-# The 32-bit half is checked statically only: 32-bit programs need 32-bit Wine (see scripts/test).
+# prompts, and after unregistering the player can no longer create the object. Where 32-bit Wine
+# runs (scripts/common.sh decides, as for the x86 suite), the x86 tool and player do the same
+# registration, creation and unregistration; elsewhere the x86 half is checked statically only.
+# The last line says which. At the end the package is made again into another folder, under
+# another time zone, and must be the same ZIP byte for byte; every PE file in it carries no link
+# time (MinGW's links: 0; lld-link's: /Brepro, a hash and a repro entry in the debug directory).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
 set -uo pipefail
@@ -215,5 +219,47 @@ out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
 echo "$out"
 [ $rc -eq 3 ] || fail "after unregistering, the player still created the object (exit $rc, not 3)"
 
-echo "not run here: x86/CadenzaRegister.exe and x86/Cadenza.exe (32-bit programs need 32-bit Wine)"
+# The x86 half, where this machine runs 32-bit Wine: the 32-bit view of the registry and a 32-bit
+# player in the same prefix.
+source "$root/scripts/common.sh"
+if why=$(cadenza_can_run_x86); then
+  x86dll='C:\Package\x86\Cadenza_Upgrade.dll'
+  out=$(run 'C:\Package\x86\CadenzaRegister.exe' /machine "$x86dll"); rc=$?
+  echo "$out"; [ $rc -eq 0 ] || fail "x86 registration exited with $rc"
+  out=$(run 'C:\Package\x86\Cadenza.exe' check 0); rc=$?
+  echo "$out"
+  [ $rc -eq 0 ] || fail "the x86 reference player exited with $rc"
+  grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the x86 player did not report CheckUpgrade(0) S_OK"
+  out=$(run 'C:\Package\x86\CadenzaRegister.exe' /machine /unregister "$x86dll"); rc=$?
+  echo "$out"; [ $rc -eq 0 ] || fail "x86 unregistration exited with $rc"
+  out=$(run 'C:\Package\x86\Cadenza.exe' check 0); rc=$?
+  echo "$out"
+  [ $rc -eq 3 ] || fail "after unregistering, the x86 player still created the object (exit $rc, not 3)"
+  x86_line="run here: x86/CadenzaRegister.exe registered and unregistered x86/Cadenza_Upgrade.dll, x86/Cadenza.exe created it by ProgID in between"
+else
+  x86_line="not run here: x86/CadenzaRegister.exe and x86/Cadenza.exe ($why)"
+fi
+
+# The same package again, made into another folder in another time zone: the same bytes. Its PE
+# files carry no link time.
+TZ=Pacific/Kiritimati python3 "$root/scripts/package.py" --x64 "$build" --x86 "$build_x86" --out "$work/again" >/dev/null \
+  || fail "the package could not be made a second time"
+cmp "$zip" "$work/again/$(basename "$zip")" || fail "the package made a second time differs from the first"
+stamped=$(cd "$top" && for f in x64/*.exe x64/*.dll x64/mfc/*.dll x86/*.exe x86/*.dll x86/mfc/*.dll; do
+  headers=$("$objdump" -p "$f")
+  stamp=$(sed -n 's/^Time\/Date\t\+//p' <<<"$headers")
+  case "$stamp" in
+    "Thu Jan  1 00:00:00 1970" | *"reproducible build file hash"*) ;;
+    *) echo "$f ($stamp)" ;;
+  esac
+  ! grep -q '^Time/Date stamp[[:space:]]*[1-9]' <<<"$headers" || echo "$f (its export directory)"
+done)
+[ -z "$stamped" ] || fail "PE files that carry their link time: $(paste -sd ' ' <<<"$stamped")"
+# widl's text in the type library (also inside the component) names the epoch, not the build.
+widl_times=$(grep -aoh 'Created by WIDL version [^ ]* at .\{24\}' x64/Cadenza_Upgrade.* x86/Cadenza_Upgrade.* | sort -u)
+{ [ -n "$widl_times" ] && ! grep -qv ' at Thu Jan  1 00:00:00 1970$' <<<"$widl_times"; } \
+  || fail "a type library carries its build time: ${widl_times:-no widl text found}"
+[ $failed -eq 0 ] && echo "reproducible: made twice, the same ZIP; no PE file carries its link time, no type library its build time"
+
+echo "The x86 half: $x86_line"
 exit $failed
