@@ -3,7 +3,8 @@
 # that fails once and loads at the second try; a list that keeps failing, so that wine32:i386
 # cannot be installed (the 64-bit set-up goes on, the message names the package, why and what to
 # do, and the x86 suite then counts as a failure); a 64-bit package that no list holds (the set-up
-# stops and names it); and a kernel that runs no 32-bit programs (wine32 left out, no failure).
+# stops and names it); a kernel that runs no 32-bit programs (wine32 left out, no failure); and
+# libc6:i386 itself refused, on a kernel that runs 32-bit programs and on one that does not.
 # Usage: check_bootstrap.sh SOURCE_ROOT
 set -uo pipefail
 root="$1"
@@ -25,6 +26,7 @@ play() {
   for f in "$@"; do printf '%s\n' "${f#*=}" > "$FAKE_APT_STATE/${f%%=*}"; done
   out=$(CADENZA_APT_GET="$root/tests/setup/fake_apt.sh apt-get" CADENZA_DPKG="$root/tests/setup/fake_apt.sh dpkg" \
         CADENZA_DPKG_QUERY="$root/tests/setup/fake_apt.sh dpkg-query" CADENZA_LD_LINUX_32="$loader" \
+        CADENZA_X86_KERNEL_PROBE="${kernel_probe:-true}" \
         CADENZA_APT_TRIES=3 CADENZA_APT_PAUSE=0 CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" "$root/scripts/bootstrap" 2>&1)
   rc=$?
 }
@@ -34,6 +36,7 @@ updates() { grep -c '^apt-get update' "$FAKE_APT_STATE/calls"; }
 x86_verdict() {
   x86=0
   why=$(source "$root/scripts/common.sh"; CADENZA_LD_LINUX_32="$loader" CADENZA_WINE32_LOADER="$work/no-wine32" \
+        CADENZA_X86_KERNEL_PROBE="${kernel_probe:-true}" \
         CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" cadenza_can_run_x86) || x86=$?
 }
 
@@ -69,6 +72,20 @@ play kernel-runs-no-32-bit "$work/ld-refused" arches=i386
 [ $rc -eq 0 ] || fail "exit $rc: $out"
 has wine64 && ! has wine32:i386 || fail "wine32:i386 installed where the kernel cannot run it"
 x86_verdict
+[ $x86 -eq 1 ] || fail "the x86 suite's verdict is $x86, not skipped (1): $why"
+
+# The i386 list missing altogether, so that libc6:i386 (and with it the loader) cannot be
+# installed: where the kernel runs 32-bit programs that is the 32-bit half missing, where it
+# does not, nothing is missing.
+kernel_probe=true play libc-refused-kernel-runs-32-bit "$work/no-loader" update_fails=99 arches=i386 broken=libc6:i386
+[ $rc -eq 0 ] || fail "exit $rc: $out"
+kernel_probe=true x86_verdict
+[ $x86 -eq 2 ] || fail "the x86 suite's verdict is $x86, not a failure (2): $why"
+grep -q 'libc6:i386) is not installed; scripts/bootstrap: cannot install libc6:i386' <<<"$why" || fail "no reason: $why"
+kernel_probe=false play libc-refused-kernel-runs-no-32-bit "$work/no-loader" update_fails=99 arches=i386 broken=libc6:i386
+[ $rc -eq 0 ] || fail "exit $rc: $out"
+grep -q 'the 32-bit half is not needed here' <<<"$out" || fail "not said that the 32-bit half is not needed: $out"
+kernel_probe=false x86_verdict
 [ $x86 -eq 1 ] || fail "the x86 suite's verdict is $x86, not skipped (1): $why"
 
 [ $failed -eq 0 ] && echo "bootstrap: a list that loads late, a failing 32-bit install, an unknown package, no 32-bit kernel: as expected"
