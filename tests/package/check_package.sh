@@ -19,7 +19,13 @@
 # time (MinGW's links: 0; lld-link's: /Brepro, a hash and a repro entry in the debug directory).
 # Usage: check_package.sh SOURCE_ROOT BUILD_X64 BUILD_X86 OBJDUMP (the x86-64 one, which reads both formats)
 # Exit 77 (skipped) when the x86 build has not been made.
+# Its windows go to an X display of its own (a second Xvfb), as its Wine prefix is its own: the
+# clicks and the focus of the rest of the suite are then not its, so it runs beside them. (The
+# search for a free display starts at :200, apart from the other tests that make their own.)
 set -uo pipefail
+if [ -z "${CADENZA_PACKAGE_TEST_DISPLAY:-}" ]; then
+  CADENZA_PACKAGE_TEST_DISPLAY=1 exec xvfb-run -a -n 200 -s "-screen 0 1280x800x24" "$0" "$@"
+fi
 root="$1" build="$2" build_x86="${BUILD_DIR_X86:-$3}" objdump="$4"
 work="$build/package-test"
 prefix="$work/wineprefix"
