@@ -6,6 +6,7 @@
 
 #include "base/folders.h"
 #include "base/handles.h"
+#include "tests/common/test_files.h"
 
 namespace testing_support {
 
@@ -53,6 +54,23 @@ std::wstring ThisProgramPath() { return ModulePathOf(nullptr); }
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options) {
   if (options.application.empty()) options.application = program;
   return RunChild(L"\"" + program + L"\" " + arguments, options);
+}
+
+DWORD RunProgramForOutput(const std::wstring& program, const std::wstring& arguments,
+                          const std::wstring& folder, std::string& output, ChildOptions options) {
+  static unsigned runs = 0;
+  const std::wstring path = folder + L"output-" + std::to_wstring(++runs) + L".txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+  if (!file) {
+    output = "(no output: " + Narrow(path) + " could not be made, error " + std::to_string(GetLastError()) + ")";
+    return kNoExitCode;
+  }
+  options.output = file.get();
+  const DWORD exitCode = RunProgram(program, arguments, std::move(options));
+  file.reset();
+  output = ReadBytes(path);
+  return exitCode;
 }
 
 DWORD RunThisProgram(const std::wstring& arguments, ChildOptions options) {

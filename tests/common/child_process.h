@@ -32,6 +32,13 @@ std::wstring ThisProgramPath();
 // its exit code, or kNoExitCode. The program is also the application CreateProcessW is given.
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, ChildOptions options = {});
 
+// RunProgram with the child's stdout and stderr in a file of `folder` made for this run alone,
+// read into `output` afterwards. A file per run: a process the child started (Wine starts its
+// desktop from the first windowed program) may inherit the handle and keep a last run's file
+// open, which then could not be made anew.
+DWORD RunProgramForOutput(const std::wstring& program, const std::wstring& arguments,
+                          const std::wstring& folder, std::string& output, ChildOptions options = {});
+
 // Runs this test program again with `arguments` (a --gtest_filter, say); its exit code.
 DWORD RunThisProgram(const std::wstring& arguments, ChildOptions options = {});
 

@@ -76,24 +76,17 @@ class StagedPlayer : public ::testing::Test {
   // Runs the staged player; `answer` (IDYES/IDNO, or 0) answers a message box it opens.
   PlayerRun Run(const std::wstring& arguments, int answer = 0, DWORD timeoutMs = 60000) {
     PlayerRun run;
-    const std::wstring outputPath = work / L"player-output.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    UniqueFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                  CREATE_ALWAYS, 0, nullptr));
     SetEnvironmentVariableW(L"CADENZA_APP_VERSION", std::to_wstring(kAppVersion).c_str());
     SetEnvironmentVariableW(L"CADENZA_LOG_FOLDER", logs.path().c_str());
     SetEnvironmentVariableW(L"CADENZA_PROFILE", (work / L"Cadenza.ini").c_str());
     ChildOptions options;
     options.workingFolder = install.path();
     options.timeoutMs = timeoutMs;
-    options.output = output.get();
     options.whileRunning = [&](const PROCESS_INFORMATION& child) {
       if (answer != 0 && !run.boxSeen) run.boxSeen = AnswerMessageBoxOf(child.dwProcessId, answer, run);
     };
-    run.exitCode = RunProgram(install / L"Cadenza.exe", arguments + L" --direct", options);
-    output.reset();
+    run.exitCode = RunProgramForOutput(install / L"Cadenza.exe", arguments + L" --direct", work.path(), run.output, options);
     EXPECT_NE(kNoExitCode, run.exitCode) << "the player did not start or did not end in time";
-    run.output = ReadBytes(outputPath);
     return run;
   }
 

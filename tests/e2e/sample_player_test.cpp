@@ -56,18 +56,12 @@ class SamplePlayer : public ::testing::Test {
   // Runs the sample with `arguments`; `whileRunning` sees the child every 100 ms.
   SampleRun Run(const std::wstring& arguments, std::function<void(DWORD processId)> whileRunning = nullptr) {
     SampleRun run;
-    const std::wstring outputPath = work / L"output.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    UniqueFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
     ScopedEnvironment logFolder(L"CADENZA_LOG_FOLDER", logs.path());
     ChildOptions options;
     options.workingFolder = install.path();
     options.timeoutMs = 60000;
-    options.output = output.get();
     if (whileRunning) options.whileRunning = [&](const PROCESS_INFORMATION& child) { whileRunning(child.dwProcessId); };
-    run.exitCode = RunProgram(install / L"CadenzaSample.exe", arguments + L" --direct", options);
-    output.reset();
-    run.output = ReadBytes(outputPath);
+    run.exitCode = RunProgramForOutput(install / L"CadenzaSample.exe", arguments + L" --direct", work.path(), run.output, options);
     EXPECT_NE(kNoExitCode, run.exitCode) << "the sample did not start or did not end in time";
     return run;
   }
