@@ -264,9 +264,15 @@ TEST_F(UpgradeHostTest, TheTipsWindowAppearsWithoutTakingTheKeyboard) {
   const HWND editor = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
                                       100, 300, 200, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, editor);
-  SetForegroundWindow(editor);
-  SetFocus(editor);
-  PumpPending(100);
+  // A program that an earlier test started may still bring up a window: the editor is made the
+  // foreground window until it stays so for a while.
+  for (int tries = 0; tries < 20; ++tries) {
+    SetForegroundWindow(editor);
+    SetFocus(editor);
+    PumpPending(300);
+    if (GetForegroundWindow() == editor && GetFocus() == editor) break;
+  }
+  ASSERT_EQ(editor, GetForegroundWindow());
   Type(L"abc");
   WriteRecord(L"Cadenza", kAppVersion + 1, 0);
   FakeHost().promptUpgrade = 1;
