@@ -142,12 +142,17 @@ cp -r "$top/." "$prefix/drive_c/Package/"
 dll='C:\Package\x64\Cadenza_Upgrade.dll'
 run() { "$root/scripts/wine-run" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-out=$(run 'C:\Package\x64\CadenzaRegister.exe' /machine "$dll"); rc=$?
-echo "$out"; [ $rc -eq 0 ] || fail "x64 registration exited with $rc"
-out=$(run 'C:\Package\x64\Cadenza.exe' check 0); rc=$?
-echo "$out"
-[ $rc -eq 0 ] || fail "the x64 reference player exited with $rc"
-grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the player did not report CheckUpgrade(0) S_OK"
+# register_and_check ARCH: the package's ARCH tool registers its ARCH component for the machine,
+# and its ARCH reference player creates it by ProgID and checks.
+register_and_check() {
+  out=$(run "C:\\Package\\$1\\CadenzaRegister.exe" /machine "C:\\Package\\$1\\Cadenza_Upgrade.dll"); rc=$?
+  echo "$out"; [ $rc -eq 0 ] || fail "$1 registration exited with $rc"
+  out=$(run "C:\\Package\\$1\\Cadenza.exe" check 0); rc=$?
+  echo "$out"
+  [ $rc -eq 0 ] || fail "the $1 reference player exited with $rc"
+  grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the $1 player did not report CheckUpgrade(0) S_OK"
+}
+register_and_check x64
 # A player with the Microsoft-ABI pair loaded before the component (its own folder, the registered
 # component elsewhere): the component binds to them and the library's strings come back to it.
 mkdir -p "$prefix/drive_c/MfcPlayer"
@@ -230,12 +235,7 @@ echo "$out"
 source "$root/scripts/common.sh"
 if why=$(cadenza_can_run_x86); then
   x86dll='C:\Package\x86\Cadenza_Upgrade.dll'
-  out=$(run 'C:\Package\x86\CadenzaRegister.exe' /machine "$x86dll"); rc=$?
-  echo "$out"; [ $rc -eq 0 ] || fail "x86 registration exited with $rc"
-  out=$(run 'C:\Package\x86\Cadenza.exe' check 0); rc=$?
-  echo "$out"
-  [ $rc -eq 0 ] || fail "the x86 reference player exited with $rc"
-  grep -q 'CheckUpgrade(0) -> 0x00000000 S_OK' <<<"$out" || fail "the x86 player did not report CheckUpgrade(0) S_OK"
+  register_and_check x86
   out=$(run 'C:\Package\x86\CadenzaRegister.exe' /machine /unregister "$x86dll"); rc=$?
   echo "$out"; [ $rc -eq 0 ] || fail "x86 unregistration exited with $rc"
   out=$(run 'C:\Package\x86\Cadenza.exe' check 0); rc=$?
