@@ -32,22 +32,20 @@ cadenza_build() {
   cmake --build "$build" -j"$(nproc)" "$@"
 }
 
-# 32-bit Windows programs run only when the kernel executes 32-bit Linux programs and 32-bit
-# Wine (wine32:i386, its loader /usr/lib/wine/wine) is installed. Prints why not, and fails: with
-# 1 where the kernel does not execute them (the 32-bit suite is not expected to run here), with 2
-# where the 32-bit half of the set-up is missing (it should have run; scripts/bootstrap's reason
-# is added when it left one in CADENZA_BOOTSTRAP_X86_NOTE). CADENZA_LD_LINUX_32 and
-# CADENZA_WINE32_LOADER replace the two paths in tests.
+# 32-bit Windows programs run only when 32-bit Linux programs run (natively, or through a user-mode
+# emulator that scripts/bootstrap registers where the kernel runs none) and 32-bit Wine
+# (wine32:i386, its loader /usr/lib/wine/wine) is installed. Prints why not, and fails with 2
+# (the 32-bit half of the set-up is missing; scripts/bootstrap's reason is added when it left one
+# in CADENZA_BOOTSTRAP_X86_NOTE). CADENZA_LD_LINUX_32 and CADENZA_WINE32_LOADER replace the two
+# paths in tests.
 cadenza_can_run_x86() {
   local loader="${CADENZA_LD_LINUX_32:-/lib/ld-linux.so.2}" note="${CADENZA_BOOTSTRAP_X86_NOTE:-}" why
   if [ ! -e "$loader" ] && ! cadenza_kernel_runs_x86; then
-    echo "this machine's kernel does not execute 32-bit Linux programs (a 32-bit probe program did not run), so 32-bit Wine cannot run"
-    return 1
+    why="32-bit Linux programs do not run here (a 32-bit probe program failed): the kernel runs none and no user-mode emulator is registered for them"
   elif [ ! -e "$loader" ]; then
     why="the 32-bit C library (libc6:i386) is not installed"
   elif ! "$loader" --version >/dev/null 2>&1; then
-    echo "this machine's kernel does not execute 32-bit Linux programs, so 32-bit Wine cannot run"
-    return 1
+    why="32-bit Linux programs do not run here ($loader failed): the kernel runs none and no user-mode emulator is registered for them"
   elif [ ! -x "${CADENZA_WINE32_LOADER:-/usr/lib/wine/wine}" ]; then
     why="32-bit Wine (wine32:i386) is not installed"
   else
@@ -58,6 +56,21 @@ cadenza_can_run_x86() {
   fi
   echo "$why"
   return 2
+}
+
+# cadenza_x86_emulator: where 32-bit programs run through a user-mode emulator (an enabled
+# binfmt_misc entry for i386 ELF programs), prints which ("QEMU 10.0.2 user-mode emulation
+# (qemu-i386)"); prints nothing where they run natively. CADENZA_BINFMT_DIR replaces the folder.
+cadenza_x86_emulator() {
+  local dir="${CADENZA_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}" e interp version
+  for e in "$dir"/*; do
+    [ -f "$e" ] && [ "$(head -n 1 "$e" 2>/dev/null)" = enabled ] || continue
+    grep -qE '^magic 7f454c46010101[0-9a-f]{18}0[23]000300' "$e" || continue
+    interp=$(sed -n 's/^interpreter //p' "$e")
+    version=$("$interp" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9][0-9.]*\).*/\1/p')
+    printf 'QEMU %s user-mode emulation (%s)' "${version:-of unknown version}" "$interp"
+    return 0
+  done
 }
 
 # cadenza_kernel_runs_x86: whether the kernel executes 32-bit x86 Linux programs, asked without

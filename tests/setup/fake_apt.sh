@@ -6,6 +6,9 @@
 #   update_fails    how many more `apt-get update` calls fail, each with a list of the wrong size
 #   broken          packages whose i386 dependencies no loaded list holds (install refuses them)
 #   unknown         packages no list holds
+#   backports       the qemu-user version that the release's backports hold ("none": the backports
+#                   list did not load); Debian 12's own is 7.2.0
+#   qemu_version    written when qemu-user is installed: the version the fake emulator answers
 #   calls           every call, one a line
 set -uo pipefail
 state="${FAKE_APT_STATE:?}"
@@ -46,7 +49,20 @@ case "$tool" in
         fi ;;
       install)
         wanted=()
-        for p in "$@"; do [[ "$p" == -* ]] || wanted+=("$p"); done
+        target=""
+        while [ $# -gt 0 ]; do
+          case "$1" in
+            -t) target="$2"; shift ;;
+            -*) ;;
+            *) wanted+=("$1") ;;
+          esac
+          shift
+        done
+        backports=$(cat "$state/backports" 2>/dev/null || echo none)
+        if [[ "$target" == *-backports ]] && [ "$backports" = none ]; then
+          echo "E: The value '$target' is invalid for APT::Default-Release as such a release is not available in the sources" >&2
+          exit 100
+        fi
         for p in "${wanted[@]}"; do
           if listed "$p" unknown; then
             echo "E: Unable to locate package $p" >&2
@@ -61,7 +77,10 @@ case "$tool" in
             exit 100
           fi
         done
-        printf '%s\n' "${wanted[@]}" >> "$state/installed" ;;
+        printf '%s\n' "${wanted[@]}" >> "$state/installed"
+        if [[ " ${wanted[*]} " == *" qemu-user "* ]]; then
+          [ -n "$target" ] && echo "$backports" > "$state/qemu_version" || echo 7.2.0 > "$state/qemu_version"
+        fi ;;
       remove)
         for p in "$@"; do [[ "$p" == -* ]] || sed -i "/^${p}\$/d" "$state/installed"; done ;;
     esac ;;
