@@ -14,11 +14,13 @@
 void ThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept;
 #else
 __attribute__((weak)) void ThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept;
-#endif
 
+// Only where the declaration is weak can the address be null (the definition's own file has no use
+// for this, and the compiler rightly calls the test there always true).
 inline void CallThreadRuntimeDetach(DWORD dwReason, LPVOID lpReserved) noexcept {
   if (&ThreadRuntimeDetach != nullptr) ThreadRuntimeDetach(dwReason, lpReserved);
 }
+#endif
 
 // Threads that hold key values of this library now (for tests).
 unsigned ThreadRuntimeRecordCount() noexcept;

@@ -408,7 +408,10 @@ int wmain(int argc, wchar_t** argv) {
              met ? "met" : "NOT MET");
       auto each = [](const std::vector<Values>& list, const char* name) {
         std::string text;
-        for (const Values& v : list) text += " " + v.at(name).substr(0, v.at(name).find('.') + 2);
+        for (const Values& v : list) {
+          const std::string& value = v.at(name);
+          text.append(" ").append(value, 0, value.find('.') + 2);
+        }
         return text;
       };
       printf("    each process in turn, first show:%s\n                         floor:%s\n",
