@@ -46,6 +46,15 @@ PICTURES = [
     ("tips-window-96dpi.png", "docs/tips-window-96dpi.png", "the tips window at 96 DPI"),
     ("tips-window-144dpi.png", "docs/tips-window-144dpi.png", "the same at 144 DPI"),
 ]
+# (file in the package, source in the tree, what it is): what the component hands to LoadSkin,
+# for an engine's own tests, UTF-16LE without a byte-order mark (the BSTR's characters exactly).
+# tests/contract/check_skin_document.py compares them with what the component really passes.
+SKIN_MODULE_PATH = "C:\\Program Files\\Cadenza\\Cadenza_Upgrade.dll"
+SKIN_FILES = [
+    ("tips-skin-document.xml", "docs/tips-skin-document.xml",
+     "the skin document, for a player whose GetExeFolder() is C:\\Program Files\\Cadenza\\"),
+    ("tips-skin-script.vbs", "docs/tips-skin-script.vbs", "the skin script, the third argument of LoadSkin"),
+]
 # (path in the package, source: relative to the source tree, or to the x64 build for generated files)
 INCLUDE_FILES = [
     ("include/Cadenza_Upgrade.idl", "src", "res/Cadenza_Upgrade.idl"),
@@ -280,7 +289,7 @@ def make(x64, x86, out):
         if path.is_file():
             entries[path.relative_to(ROOT).as_posix()] = path.read_bytes()
     entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
-    for name, source, _ in PICTURES:
+    for name, source, _ in PICTURES + SKIN_FILES:
         entries[name] = (ROOT / source).read_bytes()
     entries["README.txt"] = readme(version, source_commit()).encode("utf-8")
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in sorted(entries.items()))
