@@ -111,8 +111,12 @@ A. The Microsoft toolchain in MSVC mode (clang against Wine's headers; with Visu
     CadenzaWidget_MFC.dll; a function your libraries do not export is named there (section 11)
  8. wine player/CadenzaSample.exe check 0 --direct --wait 30 --press install
     prints "host: pressed install ..."; the updater then appends a line to CadenzaUpdate.log
-    beside the record of step 4 (UTF-16LE): install<TAB>"...\\player\\CadenzaUpdate.exe"
-    /install /newpath "Cadenza" (two blanks before /install: section 9)
+    beside the record of step 4 (UTF-16LE with a byte-order mark, CR LF): install<TAB>
+    "...\\player\\CadenzaUpdate.exe"  /install /newpath "Cadenza" (two blanks before /install:
+    section 9). Each line holds the mode it recognised in its arguments (install,
+    install-crisispack, specific, specificlatest, pull, or unrecognised), a TAB, and its command
+    line exactly as it received it (GetCommandLineW); a pull line has a second TAB and the push
+    file's values.
  Section 11 gives the compiler and linker flags of both architectures with their reasons, the
  files to add, /Zc:wchar_t, the calling conventions, MFC's DEBUG_NEW and CMemoryException, and
  why not to use a wrapper generated from the type library. sample\\'s sources are the provider,
