@@ -46,6 +46,15 @@ PICTURES = [
     ("tips-window-96dpi.png", "docs/tips-window-96dpi.png", "the tips window at 96 DPI"),
     ("tips-window-144dpi.png", "docs/tips-window-144dpi.png", "the same at 144 DPI"),
 ]
+# (file in the package, source in the tree, what it is): what the component hands to LoadSkin,
+# for an engine's own tests, UTF-16LE without a byte-order mark (the BSTR's characters exactly).
+# tests/contract/check_skin_document.py compares them with what the component really passes.
+SKIN_MODULE_PATH = "C:\\Program Files\\Cadenza\\Cadenza_Upgrade.dll"
+SKIN_FILES = [
+    ("tips-skin-document.xml", "docs/tips-skin-document.xml",
+     "the skin document, for a player whose GetExeFolder() is C:\\Program Files\\Cadenza\\"),
+    ("tips-skin-script.vbs", "docs/tips-skin-script.vbs", "the skin script, the third argument of LoadSkin"),
+]
 # (path in the package, source: relative to the source tree, or to the x64 build for generated files)
 INCLUDE_FILES = [
     ("include/Cadenza_Upgrade.idl", "src", "res/Cadenza_Upgrade.idl"),
@@ -63,89 +72,116 @@ SAMPLE_FOLDER = "sample"
 FIRST_HOUR = """\
 The first hour: a player's side, in this order
 ----------------------------------------------
-Sections named are those of host-contract.md.
+Sections named are those of host-contract.md. Each step is one command, run in this folder, and
+what it prints. Under Linux (Debian 12) install first: wine wine64 (wine32:i386 for a 32-bit
+player), xvfb, xdotool (to click the window from a script), imagemagick (to compare it with the
+pictures) and fonts-wqy-microhei (a face that draws the Chinese); for list A clang lld llvm cmake
+ninja-build, for list B g++-mingw-w64-x86-64-posix (g++-mingw-w64-i686-posix for x86). On
+Windows leave out "wine" and take Windows paths. The 32-bit player takes the same steps with
+x86\\ for x64\\, clang-msvc-x86.cmake and i686-w64-mingw32-g++-posix. The sample player's options
+(CadenzaSample.exe and the reference Cadenza.exe take the same): --direct loads
+Cadenza_Upgrade.dll from the program's folder instead of the registered class; --wait SECONDS
+bounds the message loop while the tips window is shown (without it the program waits until the
+window is answered); --picture PATH saves the window as a .bmp once it is shown; --press
+install|later|close|checkbox then clicks it with the mouse.
 
-With the Microsoft toolchain (Visual Studio, MSVC, MFC), step one is the sample player in
-sample\\: open that folder (its CMakeLists.txt) in Visual Studio as it is and build
-CadenzaSample.exe for your architecture; put it in a folder with x64\\Cadenza_Upgrade.dll,
-x64\\CadenzaUpdate.exe and the two libraries of x64\\mfc\\, run x64\\CadenzaSampleRecord.exe THAT_FOLDER,
-then CadenzaSample.exe check 0 --direct there. Its sources are the provider, settings,
-application control and skin engine to start from; the steps below say what each must do.
-host-contract.md section 11 gives what matters for that toolchain: the files to add, the
-settings (/Zc:wchar_t, the calling conventions, dumpbin /exports against section 5's names),
-MFC's DEBUG_NEW and CMemoryException, why not to use a wrapper generated from the type library,
-the debugger line the component writes when a name is missing, and what the reference pair in
-mfc\ does.
+A. The Microsoft toolchain in MSVC mode (clang against Wine's headers; with Visual Studio, open
+   sample\\ as a folder for steps 1 and 2)
+ 1. cmake -S sample -B build-sample -G Ninja -DCMAKE_BUILD_TYPE=Release \\
+          -DCMAKE_TOOLCHAIN_FILE=$PWD/sample/toolchain/clang-msvc-x64.cmake
+    prints "-- Build files have been written to: .../build-sample"
+ 2. cmake --build build-sample
+    prints "[N/N] Linking CXX executable CadenzaSample.exe"
+ 3. mkdir player && cp build-sample/CadenzaSample.exe x64/Cadenza_Upgrade.dll \\
+          x64/CadenzaUpdate.exe x64/mfc/CadenzaCommon.dll x64/mfc/CadenzaWidget_MFC.dll player/
+    prints nothing: a player's folder, with the Microsoft-ABI pair as your MFC libraries
+ 4. wine x64/CadenzaSampleRecord.exe "$(winepath -w player)"
+    prints the record it wrote, C:\\users\\...\\AppData\\Roaming\\CadenzaUpdate\\<MD5>\\CadenzaUpdate.ini
+    (a package 5.2 waiting for the 5.1 player; <MD5> names the updater's folder: section 8)
+ 5. wine player/CadenzaSample.exe check 0 --direct --wait 30 --picture mine.bmp --press later
+    prints "host: CheckUpgrade(0) -> 0x00000000", "host: the tips window is shown at (X, Y),
+    258 x 170" and "skin: WM_SKINEVENT 1003" (Later); exit status 0
+ 6. convert mine.bmp mine.png && compare -metric AE mine.png tips-window-96dpi.png diff.png
+    prints the number of pixels that differ from the package's picture (0 for the reference
+    engine; hold your own engine to it, and to tips-window-144dpi.png at 144 DPI)
+ 7. WINEDEBUG=warn+seh wine player/CadenzaSample.exe check 0 --direct --wait 5 2>&1 | grep -a 'dll: Cadenza'
+    prints the component's two debugger lines (each twice: Wine's OutputDebugStringA and its
+    dispatch_exception), "Cadenza_Upgrade.dll: CadenzaCommon.dll loaded by the player from
+    ...\\player\\CadenzaCommon.dll, Microsoft ABI; every function found" and the same for
+    CadenzaWidget_MFC.dll; a function your libraries do not export is named there (section 11)
+ 8. wine player/CadenzaSample.exe check 0 --direct --wait 30 --press install
+    prints "host: pressed install ..."; the updater then appends a line to CadenzaUpdate.log
+    beside the record of step 4 (UTF-16LE with a byte-order mark, CR LF): install<TAB>
+    "...\\player\\CadenzaUpdate.exe"  /install /newpath "Cadenza" (two blanks before /install:
+    section 9). Each line holds the mode it recognised in its arguments (install,
+    install-crisispack, specific, specificlatest, pull, or unrecognised), a TAB, and its command
+    line exactly as it received it (GetCommandLineW); a pull line has a second TAB and the push
+    file's values.
+ Section 11 gives the compiler and linker flags of both architectures with their reasons, the
+ files to add, /Zc:wchar_t, the calling conventions, MFC's DEBUG_NEW and CMemoryException, and
+ why not to use a wrapper generated from the type library. sample\\'s sources are the provider,
+ settings, application control and skin engine to start from.
 
-1. See the target (10 minutes). Register the reference (above), then
-     x64\\CadenzaSampleRecord.exe C:\\...\\x64
-     x64\\Cadenza.exe check 0
-   The first leaves a waiting package 5.2 for the 5.1 player. The folder you give it is the
-   player's folder, where CadenzaUpdate.exe lies; the record does not go there but into that
-   updater's update data folder, %APPDATA%\\CadenzaUpdate\\<MD5>\\CadenzaUpdate.ini (section 8
-   says how <MD5> is made from the folder), and the tool prints its full path.
-   The tips window appears in the bottom-right corner and looks as tips-window-96dpi.png shows
-   it (tips-window-144dpi.png at 144 DPI, in this folder): hold your own engine's drawing
-   against these two pictures. Install starts x64\\CadenzaUpdate.exe, which appends one line per
-   start to CadenzaUpdate.log beside the record. The log is UTF-16LE with a byte-order mark, each
-   line ended by CR LF: the mode it recognised in its arguments (install, install-crisispack,
-   specific, specificlatest, pull, or unrecognised), a TAB, and its command line exactly as it
-   received it (GetCommandLineW); a pull line has a second TAB and the push file's values. Here:
-     install<TAB>"C:\\...\\x64\\CadenzaUpdate.exe"  /install /newpath "Cadenza"
-   (two blanks: section 9). Your player will do exactly this.
+B. MinGW-w64 GCC
+ 1. python3 -c "import re; t=open('host-contract.md',encoding='utf-8').read(); [open(n+'.cpp','w',encoding='utf-8').write(c) for n,c in re.findall(chr(96)*3+'cpp\\n// (CadenzaCommon|CadenzaWidget_MFC)[.]cpp\\n(.*?)'+chr(96)*3, t, re.S)]"
+    prints nothing; writes section 5's two example libraries, CadenzaCommon.cpp and
+    CadenzaWidget_MFC.cpp (or copy them out of section 5 by hand)
+ 2. mkdir mingw && x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -shared -DUNICODE -D_UNICODE \\
+          -DCADENZA_COMMON_BUILD -Iinclude -static -o mingw/CadenzaCommon.dll CadenzaCommon.cpp
+    prints nothing (the same with -DCADENZA_WIDGET_BUILD, CadenzaWidget_MFC.cpp and -lgdi32
+    makes mingw/CadenzaWidget_MFC.dll)
+ 3. x86_64-w64-mingw32-objdump -p mingw/CadenzaCommon.dll | grep _ZN7cadenza
+    prints the four GCC names of section 5's table, _ZN7cadenza12GetExeFolderB5cxx11Ev among them
+ 4. cp x64/Cadenza.exe x64/CadenzaUpdate.exe x64/Cadenza_Upgrade.dll mingw/
+    prints nothing: the reference player stands in for yours until it exists
+ 5. wine x64/CadenzaSampleRecord.exe "$(winepath -w mingw)"
+    prints the record's path, as in A.4
+ 6. wine mingw/Cadenza.exe check 0 --direct --preload --wait 30 --press later
+    prints "host: CheckUpgrade(0) -> 0x00000000 S_OK", "host: the tips window is shown at
+    (X, Y), 258 x 170", "host: the tips window's text font is 'WenQuanYi Micro Hei'" (the
+    example's face; it must draw the Latin text too) and "host: pressed later ..."
+ 7. cat "$(winepath -u 'C:\\users')"/*/Temp/music.txt
+    prints the line your Log wrote: "Upgrade Content:Cadenza 5.2 ..." (section 8, the log line)
+ Then build your own player with include/ and the i686 or x86_64 compiler, and take the steps
+ below in place of the reference player.
 
-2. The two common libraries (section 5). A player built with MSVC and MFC: nothing to do, its
-   own CadenzaCommon.dll and CadenzaWidget_MFC.dll serve the component as they are. A player
-   built with MinGW-w64: the two example files of section 5 compile as they are; check the
-   exported names with objdump -p. Either way:
-   - LoadStringW answers the player's strings 1217 (the caption of the message boxes and the
-     tips window's title), 1354 (RecommendUpgrade's question) and 1355 (ForceUpgrade's
-     question); section 5, "The player's strings", gives the reference texts: 1217 is
-     "Cadenza 升级". Without them the title and the boxes are empty.
-   - GetAppVersion answers your version with the major number in the high word and the minor
-     in the low word (5.1 is 0x00050001 = 327681), the first two fields of Cadenza.exe's file
-     version; the component reads the build, the third field, itself (section 1).
-   - GetNormalFont answers a font with CJK glyphs (the description is Chinese).
-   Then the requirements of section 1: the executable is Cadenza.exe (with a version resource),
-   and CadenzaUpdate.exe, the component and the two libraries lie in its folder.
-
-3. The service provider and its settings first (section 4). Derive from include/host_services.h;
-   register the provider's class object (CLSID_HostServiceProvider) in every apartment that
-   calls the component; CreateSettings with the four settings methods kept across objects (a
-   new user's GetPromptUpgrade is 1), CreateAppControl with Trigger, GetMainWindow, and
-   GetUpgradeHost handing out the UpgradeHost object you keep. CreateSkinWindow may answer
-   E_NOTIMPL for now. Check: after x64\\CadenzaSampleRecord.exe YOUR_PLAYER_FOLDER (the record
-   for your updater, in its folder under %APPDATA%\\CadenzaUpdate\\), CheckUpgrade(0) returns
-   S_OK, calls SetPromptedVersion(327682) and writes the log line (section 8) through your Log;
-   no window yet (no skin).
-
-4. The smallest skin engine that makes the window answer (section 4, the skin engine's part and
-   the skin document). BindWindow: subclass the window; PrepareWindow: S_OK; LoadSkin: parse the
-   document (drop its XML declaration), size the window to Window's width and height, move the
-   child control 4097 to DlgItem's rectangle, and paint at least the background and the labels
-   (fontHeight is the character height in pixels: a negative lfHeight). Paint around the
-   window's visible child windows: the control 4097 is WS_EX_TRANSPARENT, which WS_CLIPCHILDREN
-   does not clip, so leave each child's rectangle out of WM_PAINT (ExcludeClipRect) and out of
-   any erase, or the description is blank after the first repaint that follows a click.
-   In the subclass, a left button released over a Button's rectangle sends WM_SKINEVENT with its
-   Event's OnClick id; over the CheckBox it toggles the box and sends 1004 with a VARIANT of
-   VT_BYREF | VT_VARIANT pointing to a VT_I4 of the new state. Where rectangles overlap the
-   element drawn last takes the click (the highest zIndex; among equal ones the later in the
-   document): Install and Later lie over the CheckBox's rectangle and keep their 1002 and 1003.
-   The last Release of the object removes the subclass: every prompt after an answer brings a
-   new object for the same window (the skin's life cycle). Keep all state per window handle.
-
-5. See the prompt from your player: x64\\CadenzaSampleRecord.exe YOUR_PLAYER_FOLDER, then
-   CheckUpgrade(0) on the player's UI thread, which must keep its message loop running. Check:
-   the window is 258 x 170 in the bottom-right corner and shows the description in four lines,
-   as tips-window-96dpi.png does; Later calls SetPromptUpgrade(1); ticking the box and Later
-   calls SetPromptUpgrade(0), and the next CheckUpgrade with the same record shows nothing;
-   Install calls ScheduledUpgrade(0) on your object, which starts CadenzaUpdate.exe with
-   /install /newpath "Cadenza" (its install line in CadenzaUpdate.log, step 1); a CheckUpgrade
-   after an answer shows the window again, drawn and answering. Last, release your objects and
-   call CoFreeUnusedLibraries: with no tips window made, the component unloads (section 6).
-
-The 32-bit player takes the same steps with x86\\ and the i686 compiler.
+Your player's side, what each part must do
+ a. The two common libraries (section 5): an MSVC/MFC player's own serve as they are. Either
+    way LoadStringW answers strings 1217 (the caption of the message boxes and the tips
+    window's title), 1354 and 1355 (section 5 gives the reference texts); GetAppVersion answers
+    the major number in the high word and the minor in the low word (5.1 is 0x00050001), the
+    first two fields of Cadenza.exe's file version; GetNormalFont answers a font that draws
+    Chinese and Latin text. Then the requirements of section 1: the executable is Cadenza.exe
+    (with a version resource), and CadenzaUpdate.exe, the component and the two libraries lie in
+    its folder, a folder of its own (section 1: installations that share an update data folder).
+ b. The service provider and its settings (section 4). Derive from include/host_services.h;
+    register the provider's class object (CLSID_HostServiceProvider) in every apartment that
+    calls the component; CreateSettings with the four settings methods kept across objects (a
+    new user's GetPromptUpgrade is 1), CreateAppControl with Trigger, GetMainWindow, and
+    GetUpgradeHost handing out the UpgradeHost object you keep (__uuidof(IUpgradeHost) works
+    with either compiler). CreateSkinWindow may answer E_NOTIMPL for now. Check: after a record
+    for your folder, CheckUpgrade(0) returns S_OK, calls SetPromptedVersion(327682) and writes
+    the log line through your Log; no window yet (no skin).
+ c. The smallest skin engine that makes the window answer (section 4, the skin engine's part,
+    the skin document and the labels' font). tips-skin-document.xml and tips-skin-script.vbs in
+    this folder are exactly what LoadSkin receives (UTF-16LE, no byte-order mark; the document
+    for a player in C:\\Program Files\\Cadenza\\): feed them to your reader in its own tests.
+    BindWindow: subclass the window; PrepareWindow: S_OK; LoadSkin: parse the document (drop its
+    XML declaration), size the window to Window's width and height, move the child control 4097
+    to DlgItem's rectangle, and paint the images and the labels, leaving each visible child
+    window's rectangle out (the control 4097 is WS_EX_TRANSPARENT). A left button released over
+    a Button sends WM_SKINEVENT with its Event's OnClick id; over the CheckBox it toggles the box
+    and sends 1004 with a VARIANT of VT_BYREF | VT_VARIANT pointing to a VT_I4 of the new state;
+    where rectangles overlap, the element drawn last takes the click. The last Release removes
+    the subclass: every prompt after an answer brings a new object for the same window.
+ d. The prompt from your player: CheckUpgrade(0) on the UI thread, which keeps its message loop
+    running. The window is 258 x 170 in the bottom-right corner, of class CadenzaUpgradeWnd
+    (section 4), and draws as tips-window-96dpi.png; Later calls SetPromptUpgrade(1); ticking
+    the box and Later calls SetPromptUpgrade(0); Install calls ScheduledUpgrade(0) on your
+    object, which starts CadenzaUpdate.exe (A.8). RecommendUpgrade and ForceUpgrade show message
+    boxes of class #32770 with the same caption; under Wine their Chinese shows as boxes unless
+    the prefix links a CJK face to Tahoma (section 3 gives the command). Last, release your
+    objects and call CoFreeUnusedLibraries: with no tips window made, the component unloads.
 """.split("\n")
 
 
@@ -228,12 +264,17 @@ def readme(version, commit):
         "include/ holds the IDL, the header and GUID definitions widl makes from it, the host service",
         "declarations (host_services.h) and the common-library declarations (cadenza_common.h).",
         "sample/ holds the sample player for the Microsoft toolchain: plain Win32 and COM over include/",
-        "alone, its CMakeLists.txt for Visual Studio, and toolchain/ to build it with clang instead.",
+        "alone, its CMakeLists.txt for Visual Studio, and toolchain/ to build it with clang instead:",
+        "  cmake -S sample -B build-sample -G Ninja -DCMAKE_BUILD_TYPE=Release \\",
+        "        -DCMAKE_TOOLCHAIN_FILE=$PWD/sample/toolchain/clang-msvc-x64.cmake   (or clang-msvc-x86.cmake)",
+        "  cmake --build build-sample                  (makes build-sample/CadenzaSample.exe)",
         "",
         "The tips window as it should look, shown by the reference player, skin engine and libraries",
         "(258 x 170 pixels at every DPI; only the description's 9-point font grows with it):",
     ]
     lines += [f"  {name:28} {what}" for name, _, what in PICTURES]
+    lines += ["", "What the component hands to the skin engine's LoadSkin, for an engine's own tests:"]
+    lines += [f"  {name:28} {what}" for name, _, what in SKIN_FILES]
     lines += [
         "",
         "Try it (a Windows machine or a Wine prefix; run the tool of the player's architecture):",
@@ -280,7 +321,7 @@ def make(x64, x86, out):
         if path.is_file():
             entries[path.relative_to(ROOT).as_posix()] = path.read_bytes()
     entries["host-contract.md"] = (ROOT / "docs" / "host-contract.md").read_bytes()
-    for name, source, _ in PICTURES:
+    for name, source, _ in PICTURES + SKIN_FILES:
         entries[name] = (ROOT / source).read_bytes()
     entries["README.txt"] = readme(version, source_commit()).encode("utf-8")
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in sorted(entries.items()))

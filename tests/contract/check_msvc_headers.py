@@ -3,7 +3,9 @@
 architecture:
 - MSVC mode (clang for the Microsoft target against Wine's headers, _MSC_VER set), C++14 and
   C++17, -Wall -Wextra -Werror: every header on its own, the GUID definitions as C and as C++;
-  __uuidof answers for every host interface with the IID its constant holds; two files that
+  __uuidof answers for every interface and class of include/ (IUpgradeHost, UpgradeHost and the
+  host interfaces) with the GUID its declaration names, with Wine's rpcndr.h and with the SDK's
+  MIDL_INTERFACE and DECLSPEC_UUID (which attach the GUID themselves); two files that
   include everything and the GUID definitions link into one DLL (each GUID defined once);
 - MinGW GCC, C++14 and C++17, the same warnings: every header on its own and __uuidof;
 - the contract's MSVC/MFC example of CadenzaCommon.dll and CadenzaWidget_MFC.dll (section 5),
@@ -63,23 +65,45 @@ def write(name, text):
 
 
 warnings = ["-Wall", "-Wextra", "-Werror", f"-I{inc}"]
-interfaces = ["IHostServiceProvider", "IHostSettings", "IHostAppControl", "IHostSkinWindow"]
-uuid_check = "".join(f'static_assert(SameGuid(UUID_OF({i}), CADENZA_GUID_{i}), "__uuidof({i})");\n'
-                     for i in interfaces)
-uuid_uses = ", ".join(f"&__uuidof({i}), &IID_{i}" for i in interfaces)
-uuid_source = write("uuids.cpp", f"""#include "host_services.h"
-#define UUID_OF(i) __uuidof(i)
-extern const GUID* const uuids[] = {{{uuid_uses}}};
+# Every GUID-carrying declaration of include/: widl's MIDL_INTERFACE("…") and DECLSPEC_UUID("…")
+# (IUpgradeHost, _IUpgradeHostEvents, UpgradeHost) and host_services.h's CADENZA_GUID_ texts.
+guid_texts = {}
+for h in headers:
+    text = (inc / h).read_text(encoding="utf-8", errors="replace")
+    for guid, name in re.findall(r'(?:MIDL_INTERFACE|DECLSPEC_UUID)\("([0-9a-fA-F-]{36})"\)\s*(\w+)', text):
+        guid_texts[name] = guid
+    for name in re.findall(r"^CADENZA_HOST_INTERFACE\((\w+)\)", text, re.M):
+        guid_texts[name] = re.search(rf'#define CADENZA_GUID_{name} "([0-9a-fA-F-]{{36}})"', text).group(1)
+for name in ["IUpgradeHost", "UpgradeHost", "IHostServiceProvider", "IHostSettings", "IHostAppControl",
+             "IHostSkinWindow"]:
+    if name not in guid_texts:
+        failures.append(f"include/ declares no GUID for {name}")
+uuid_check = "".join(f'static_assert(SameGuid(__uuidof({n}), "{g}"), "__uuidof({n})");\n'
+                     for n, g in sorted(guid_texts.items()))
+uuid_uses = ", ".join(f"&__uuidof({n})" for n in sorted(guid_texts))
+everything = "".join(f'#include "{h}"\n' for h in headers)
+uuid_source = write("uuids.cpp", everything + f"""extern const GUID* const uuids[] = {{{uuid_uses}, &IID_IHostSettings}};
 constexpr bool SameGuid(const GUID& g, const char* text) {{
-  return g.Data1 == cadenza_guid::Field(text, 0, 8) && g.Data2 == cadenza_guid::Field(text, 9, 4) &&
-         g.Data3 == cadenza_guid::Field(text, 14, 4) && g.Data4[0] == cadenza_guid::Field(text, 19, 2) &&
-         g.Data4[1] == cadenza_guid::Field(text, 21, 2) && g.Data4[2] == cadenza_guid::Field(text, 24, 2) &&
-         g.Data4[7] == cadenza_guid::Field(text, 34, 2);
+  bool same = g.Data1 == cadenza_guid::Field(text, 0, 8) && g.Data2 == cadenza_guid::Field(text, 9, 4) &&
+              g.Data3 == cadenza_guid::Field(text, 14, 4);
+  for (int i = 0; i < 8; ++i) same = same && g.Data4[i] == cadenza_guid::Field(text, i < 2 ? 19 + 2 * i : 20 + 2 * i, 2);
+  return same;
 }}
 // MinGW's __uuidof is a constant expression from C++17 on only.
 #if defined(_MSC_VER) || __cplusplus >= 201703L
 {uuid_check}#endif
 """)
+# The SDK's rpcndr.h, whose MIDL_INTERFACE and DECLSPEC_UUID attach the GUID themselves: the
+# headers' own declarations must then be consistent redeclarations.
+sdk_like = work / "sdk-like"
+sdk_like.mkdir()
+(sdk_like / "rpcndr.h").write_text("""#include_next <rpcndr.h>
+#undef MIDL_INTERFACE
+#define MIDL_INTERFACE(x) struct __declspec(uuid(x)) __declspec(novtable)
+#undef DECLSPEC_UUID
+#define DECLSPEC_UUID(x) __declspec(uuid(x))
+""")
+msvc_sdk_like = msvc[:1] + ["-isystem", str(sdk_like)] + msvc[1:]
 
 for std in ["c++14", "c++17"]:
     for h in headers:
@@ -87,6 +111,8 @@ for std in ["c++14", "c++17"]:
         later(msvc + warnings + [f"-std={std}", "-c", src, "-o", "/dev/null"], f"MSVC mode {std}: {h}")
         later([gcc] + warnings + [f"-std={std}", "-c", src, "-o", "/dev/null"], f"GCC {std}: {h}")
     later(msvc + warnings + [f"-std={std}", "-c", uuid_source, "-o", "/dev/null"], f"MSVC mode {std}: __uuidof")
+    later(msvc_sdk_like + warnings + [f"-std={std}", "-c", uuid_source, "-o", "/dev/null"],
+          f"MSVC mode {std}, the SDK's MIDL_INTERFACE and DECLSPEC_UUID: __uuidof")
     later([gcc] + warnings + [f"-std={std}", "-c", uuid_source, "-o", "/dev/null"], f"GCC {std}: __uuidof")
     later(msvc + warnings + ["-x", "c++", f"-std={std}", "-c", str(inc / "Cadenza_Upgrade_i.c"), "-o",
                            "/dev/null"], f"MSVC mode {std}: Cadenza_Upgrade_i.c as C++")
@@ -94,7 +120,6 @@ later(msvc + warnings + ["-x", "c", "-c", str(inc / "Cadenza_Upgrade_i.c"), "-o"
     "MSVC mode: Cadenza_Upgrade_i.c as C")
 
 # Two files of one player that include everything, and the GUID definitions once: one DLL.
-everything = "".join(f'#include "{h}"\n' for h in headers)
 objs = []
 for n in (1, 2):
     src = write(f"part{n}.cpp", everything + f"""extern "C" __declspec(dllexport) const void* Part{n}() {{

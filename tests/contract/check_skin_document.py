@@ -9,7 +9,9 @@ path the images name. Then checks, one line per disagreement: the listing and th
 section against them character for character (CR LF as line breaks, PATH for the module path);
 the elements table (element, parent, how often, which attributes) and the attributes table
 (which elements carry each) against the parsed document, both ways; the texts table and the
-events table against the texts and event ids of the document's elements.
+events table against the texts and event ids of the document's elements; and the package's copies
+of the document and the script (docs/tips-skin-document.xml, docs/tips-skin-script.vbs) against
+them byte for byte, the document's module path being the one the package names.
 """
 import html
 import os
@@ -21,6 +23,8 @@ from collections import defaultdict
 from pathlib import Path
 
 root, program, emulator = Path(sys.argv[1]), sys.argv[2], sys.argv[3:]
+sys.path.insert(0, str(root / "scripts"))
+import package  # noqa: E402  (the skin files the package ships)
 TEST = "TipsWindowTest.EachPromptAfterAnAnswerSkinsTheSameWindowWithANewObject"
 DECLARATION = '<?xml version="1.0" encoding="gb2312"?>'
 problems = []
@@ -61,6 +65,12 @@ check(listing.get("xml") == document.replace("\r\n", "\n").replace(reference, "r
 check(listing.get("vb") == script.replace("\r\n", "\n") and script.count("\n") == script.count("\r\n") == 6,
       "the script listing is not the script LoadSkin gets (six lines, each ended by CR LF)")
 check(document.startswith(DECLARATION + "\r\n"), f"the document does not start with {DECLARATION}")
+shipped = dict((name, (root / source).read_bytes()) for name, source, _ in package.SKIN_FILES)
+check(shipped["tips-skin-document.xml"] == document.replace(
+          reference, "res:\\\\" + html.escape(package.SKIN_MODULE_PATH, quote=True) + ",").encode("utf-16-le"),
+      "the package's tips-skin-document.xml is not the document LoadSkin gets (UTF-16LE, its module path)")
+check(shipped["tips-skin-script.vbs"] == script.encode("utf-16-le"),
+      "the package's tips-skin-script.vbs is not the script LoadSkin gets (UTF-16LE)")
 
 tables = defaultdict(list)  # first header cell -> body rows
 current = None

@@ -9,7 +9,8 @@
 # creates the object by its ProgID and calls CheckUpgrade(0), so does a player that has loaded the
 # package's Microsoft-ABI libraries first, the README's first step (a sample record, the prompt,
 # Install) reaches the updater, a player with the contract's example libraries (built from the
-# package) prompts, in a font with CJK glyphs, and logs, the sample player built from the
+# package) prompts, in a font that draws the window's Chinese and Latin text (as the reference
+# pair's fonts do), and logs, the sample player built from the
 # package's sample/ and include/ alone (both architectures, by clang for the Microsoft target)
 # prompts, and after unregistering the player can no longer create the object. Where 32-bit Wine
 # runs (scripts/common.sh decides, as for the x86 suite), the x86 tool and player do the same
@@ -73,6 +74,11 @@ grep -q "^Cadenza_Upgrade $version" README.txt || fail "README.txt does not name
 for f in tips-window-96dpi.png tips-window-144dpi.png; do
   size=$(python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]) if d[:8] == b"\x89PNG\r\n\x1a\n" else "none")' "$f" 2>/dev/null)
   [ "$size" = 258x170 ] || fail "$f is not a 258 x 170 PNG picture of the tips window ($size)"
+  grep -q "$f" README.txt || fail "README.txt does not name $f"
+done
+# The skin document and script as the component hands them to LoadSkin (UTF-16LE), named by the README.
+for f in tips-skin-document.xml tips-skin-script.vbs; do
+  iconv -f UTF-16LE -t UTF-8 "$f" 2>/dev/null | grep -q . || fail "$f missing or not UTF-16LE text"
   grep -q "$f" README.txt || fail "README.txt does not name $f"
 done
 
@@ -199,6 +205,14 @@ grep -q 'the tips window is shown' <<<"$out" || fail "with the contract's exampl
 face=$(sed -n "s/.*the tips window's text font is '\(.*\)'.*/\1/p" <<<"$out")
 { [ -n "$face" ] && fc-list :lang=zh family | tr ',' '\n' | grep -qxF "$face"; } \
   || fail "the contract's example font '$face' is not a face with CJK glyphs ($(fc-list :lang=zh family | head -n 3 | tr '\n' ';'))"
+# It draws the window's Latin text too, as do the reference pair's fonts (both ABIs): every
+# character of the title, the question and the buttons drawn, none as the face's missing-glyph box.
+"$compiler" -std=c++20 -O2 -municode -DUNICODE -D_UNICODE -static -o "$prefix/drive_c/draws_text.exe" \
+  "$root/tests/package/draws_text.cpp" -lgdi32 2>"$work/draws.err" || fail "draws_text.cpp: $(head -c 800 "$work/draws.err")"
+out=$(run 'C:\draws_text.exe' 'C:\ExamplePlayer\CadenzaWidget_MFC.dll' 'C:\Package\x64\CadenzaWidget_MFC.dll' \
+  'C:\Package\x64\mfc\CadenzaWidget_MFC.dll'); rc=$?
+echo "$out"
+[ $rc -eq 0 ] || fail "a widget library's font draws the tips window's text with boxes (the example's, or a reference one's)"
 music=$(find "$prefix/drive_c/users" -ipath '*/temp/music.txt' 2>/dev/null | head -n 1)  # GetTempPathW's folder
 head -n 1 "${music:-/dev/null}" | grep -q '^Upgrade Content:Cadenza 5.2 新版本更新内容：' \
   || fail "the example Log did not write the component's log line: $(head -c 200 "${music:-/dev/null}")"
