@@ -255,7 +255,8 @@ if why=$(cadenza_can_run_x86); then
   out=$(run 'C:\Package\x86\Cadenza.exe' check 0); rc=$?
   echo "$out"
   [ $rc -eq 3 ] || fail "after unregistering, the x86 player still created the object (exit $rc, not 3)"
-  x86_line="run here: x86/CadenzaRegister.exe registered and unregistered x86/Cadenza_Upgrade.dll, x86/Cadenza.exe created it by ProgID in between"
+  emulator=$(cadenza_x86_emulator)
+  x86_line="run here${emulator:+ under $emulator}: x86/CadenzaRegister.exe registered and unregistered x86/Cadenza_Upgrade.dll, x86/Cadenza.exe created it by ProgID in between"
 else
   x86_line="not run here: x86/CadenzaRegister.exe and x86/Cadenza.exe ($why)"
 fi
