@@ -58,19 +58,44 @@ cadenza_can_run_x86() {
   return 2
 }
 
+# cadenza_i386_entries: the binfmt_misc entries that take i386 ELF programs (executables and
+# shared objects, the 32-bit loader among them), one "NAME INTERPRETER STATE" a line; an entry
+# named qemu-i386 counts whatever it matches. CADENZA_BINFMT_DIR replaces the folder.
+cadenza_i386_entries() {
+  local e line state interp magic
+  for e in "${CADENZA_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"/*; do
+    case "${e##*/}" in register | status | '*') continue ;; esac
+    [ -f "$e" ] || continue
+    state="" interp="" magic=""
+    while IFS= read -r line; do
+      case "$line" in
+        enabled | disabled) state=$line ;;
+        "interpreter "*) interp=${line#interpreter } ;;
+        "magic "*) magic=${line#magic } ;;
+      esac
+    done < "$e"
+    [[ "${e##*/}" == qemu-i386 || "$magic" =~ ^7f454c46010101[0-9a-f]{18}0[23]000300 ]] \
+      && echo "${e##*/} ${interp:-?} ${state:-?}"
+  done
+}
+
+# cadenza_qemu_version EMULATOR: its version (e.g. 10.0.2), or nothing when it does not answer.
+cadenza_qemu_version() {
+  [ -x "$1" ] || return 0
+  { "$1" --version 2>/dev/null || true; } | sed -n '1s/^qemu-i386 version \([0-9][0-9.]*\).*/\1/p'
+}
+
 # cadenza_x86_emulator: where 32-bit programs run through a user-mode emulator (an enabled
-# binfmt_misc entry for i386 ELF programs), prints which ("QEMU 10.0.2 user-mode emulation
-# (qemu-i386)"); prints nothing where they run natively. CADENZA_BINFMT_DIR replaces the folder.
+# binfmt_misc entry for i386 programs), prints which ("QEMU 10.0.2 user-mode emulation
+# (/usr/bin/qemu-i386)"); prints nothing where they run natively.
 cadenza_x86_emulator() {
-  local dir="${CADENZA_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}" e interp version
-  for e in "$dir"/*; do
-    [ -f "$e" ] && [ "$(head -n 1 "$e" 2>/dev/null)" = enabled ] || continue
-    grep -qE '^magic 7f454c46010101[0-9a-f]{18}0[23]000300' "$e" || continue
-    interp=$(sed -n 's/^interpreter //p' "$e")
-    version=$("$interp" --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9][0-9.]*\).*/\1/p')
+  local name interp state version
+  while read -r name interp state; do
+    [ "$state" = enabled ] || continue
+    version=$(cadenza_qemu_version "$interp")
     printf 'QEMU %s user-mode emulation (%s)' "${version:-of unknown version}" "$interp"
     return 0
-  done
+  done < <(cadenza_i386_entries)
 }
 
 # cadenza_kernel_runs_x86: whether the kernel executes 32-bit x86 Linux programs, asked without

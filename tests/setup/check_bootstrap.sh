@@ -59,7 +59,7 @@ play() {
         CADENZA_QEMU_I386="$work/qemu-i386" CADENZA_APT_DIR="$FAKE_APT_STATE/apt" CADENZA_OS_RELEASE="$FAKE_APT_STATE/os-release" \
         CADENZA_DPKG_QUERY="$root/tests/setup/fake_apt.sh dpkg-query" CADENZA_LD_LINUX_32="$loader" \
         CADENZA_X86_KERNEL_PROBE="${kernel_probe:-true}" \
-        CADENZA_APT_TRIES=3 CADENZA_APT_PAUSE=0 CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" ${trace:-} "$root/scripts/bootstrap" 2>&1)
+        CADENZA_APT_TRIES=3 CADENZA_APT_PAUSE=0 CADENZA_BOOTSTRAP_X86_NOTE="$FAKE_APT_STATE/note" "$root/scripts/bootstrap" 2>&1)
   rc=$?
 }
 has() { grep -qxF "$1" "$FAKE_APT_STATE/installed"; }
