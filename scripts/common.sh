@@ -1,10 +1,16 @@
-# Shared by scripts/test, scripts/demo and bench/run (sourced, not run): the build folder and
+# Shared by the scripts and bench/run (sourced, not run): their --help, the build folder and
 # toolchain of each architecture, whether this machine can run 32-bit Windows programs, and one
 # Wine prefix per build folder with a wineserver that is always stopped again.
 #   x64: build/      (BUILD_DIR overrides), cmake/mingw-w64.cmake
 #   x86: build-x86/  (BUILD_DIR_X86 overrides), cmake/mingw-w64-i686.cmake
 
 cadenza_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# cadenza_answer_help SCRIPT ARG: where ARG is -h or --help, prints SCRIPT's header comment (its
+# usage) and exits 0, before the script does anything else.
+cadenza_answer_help() {
+  case "$2" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$1"; exit 0 ;; esac
+}
 
 cadenza_build_dir() {
   case "$1" in
